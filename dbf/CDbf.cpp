@@ -309,6 +309,9 @@ void CDbf::ReportMissingFields() {
 // --- copying -------------------------------------------------------------------
 
 int CDbf::SnapshotDB(int n) {
+    // A table without a path (one that is switched off) has nothing to copy;
+    // its copy's name would land in the working directory.
+    if (path.empty()) return -1;
     std::string copyName = SnapshotName(path, n);
     platform::File copy;
     if (!copy.create(copyName)) return HandleFileError(copy.error());

@@ -339,6 +339,9 @@ TEST_F(CDbfTest, SnapshotIsAByteCopyNamedAfterTheTable) {
         EXPECT_TRUE(t.isOpen);
         EXPECT_EQ(0, t.WriteRecNum(10));
     }
+    CDbf off(schema);
+    EXPECT_EQ(-1, off.SnapshotDB(5));
+    EXPECT_FALSE(testsupport::Exists("_5.DBF"));
 }
 
 TEST_F(CDbfTest, FileErrorsCloseTheTableAndReturnTheErrno) {

@@ -8,6 +8,7 @@
 // Two forms: functions taking the width and decimals at run time, and inline
 // templates with both fixed at compile time for the record formatter's hot
 // path. They produce the same bytes.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -129,16 +130,138 @@ inline void EmitFixed(char* dst, const char* first, const char* end) {
     }
 }
 
+// The eight decimal digits of n < 10^8 as byte values 0..9, the most
+// significant in the lowest byte (first in memory on a little-endian host).
+// Splits into two 4-digit lanes, then 2-digit, then 1-digit lanes; each
+// division is a multiply and shift that is exact in its lane's range.
+inline uint64_t EightDigits(uint32_t n) {
+    const uint64_t merged = (n / 10000) | (static_cast<uint64_t>(n % 10000) << 32);
+    const uint64_t div100 = ((merged * 10486) >> 20) & 0x0000007F0000007FULL;
+    const uint64_t hundreds = ((merged - 100 * div100) << 16) + div100;
+    const uint64_t div10 = ((hundreds * 103) >> 10) & 0x000F000F000F000FULL;
+    return ((hundreds - 10 * div10) << 8) + div10;
+}
+
+// Leading zero digits of an EightDigits value (8 when it is 0).
+inline unsigned LeadingZeroDigits(uint64_t digits) {
+    return digits == 0 ? 8 : static_cast<unsigned>(std::countr_zero(digits)) / 8;
+}
+
+// ASCII of the digits with the first `blank` of them turned into spaces.
+inline uint64_t DigitsToText(uint64_t digits, unsigned blank) {
+    const uint64_t ascii = digits + 0x3030303030303030ULL;
+    if (blank == 0) return ascii;
+    const uint64_t mask = blank >= 8 ? ~0ULL : (1ULL << (8 * blank)) - 1;
+    return (ascii & ~mask) | (0x2020202020202020ULL & mask);
+}
+
+// Stores the low `Bytes` bytes of a little-endian word.
+template <unsigned Bytes>
+inline void StoreLow(char* dst, uint64_t word) {
+    static_assert(Bytes <= 8);
+    std::memcpy(dst, &word, Bytes);
+}
+
+// A digit word with a point inserted before its last D digits: the first 8
+// bytes of the result, and the digit pushed out past them.
+template <unsigned D>
+inline uint64_t WithPoint(uint64_t text, uint64_t* last) {
+    static_assert(D >= 1 && D <= 7);
+    constexpr unsigned kInt = 8 - D;  // integer digits in this word
+    const uint64_t integer = text & ((1ULL << (8 * kInt)) - 1);
+    const uint64_t fraction = text >> (8 * kInt);
+    *last = text >> 56;
+    return integer | (uint64_t{'.'} << (8 * kInt)) | (fraction << (8 * (kInt + 1)));
+}
+
+// The fast path of both field formats for a magnitude below 10^16: the
+// number pictured as Digits (8 or 16) digits with a point before the last
+// Decimals, leading zeros blanked (one integer digit kept), the sign in
+// front; the field is the last Width bytes of that picture. The picture is
+// kept in registers and stored word by word. false, with nothing written,
+// when the text would not fit the field (printf's cut then applies) or the
+// host is not little-endian.
+template <unsigned Width, unsigned Decimals, unsigned Digits>
+inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
+    static_assert(Digits == 8 || Digits == 16);
+    static_assert(Decimals < 8, "the point lies in the last digit word");
+    if constexpr (std::endian::native != std::endian::little) {
+        return false;
+    } else {
+        constexpr unsigned kKeep = Digits - Decimals - 1;  // zeros that may be blanked
+        uint64_t high = 0, low;  // ASCII digit words, high only with 16 digits
+        unsigned zeros;
+        if constexpr (Digits == 8) {
+            low = EightDigits(static_cast<uint32_t>(magnitude));
+            zeros = LeadingZeroDigits(low);
+        } else {
+            high = EightDigits(static_cast<uint32_t>(magnitude / 100000000));
+            low = EightDigits(static_cast<uint32_t>(magnitude % 100000000));
+            zeros = LeadingZeroDigits(high);
+            if (zeros == 8) zeros += LeadingZeroDigits(low);
+        }
+        if (zeros > kKeep) zeros = kKeep;
+        constexpr unsigned kPicture = Digits + (Decimals > 0 ? 1 : 0);
+        const unsigned length = kPicture - zeros + (negative ? 1 : 0);
+        if (length > Width) return false;
+        if constexpr (Digits == 16) {
+            high = DigitsToText(high, zeros < 8 ? zeros : 8);
+            low = DigitsToText(low, zeros > 8 ? zeros - 8 : 0);
+        } else {
+            low = DigitsToText(low, zeros);
+        }
+        // The picture as words: [high] body [tail byte].
+        uint64_t tail = 0;
+        uint64_t body = low;
+        if constexpr (Decimals > 0) body = WithPoint<Decimals>(low, &tail);
+        constexpr unsigned kTail = Decimals > 0 ? 1 : 0;
+        constexpr unsigned kHigh = Digits == 16 ? 8 : 0;
+        if constexpr (Width >= kPicture) {
+            char* at = dst + (Width - kPicture);
+            std::memset(dst, ' ', Width - kPicture);
+            if constexpr (kHigh > 0) StoreLow<8>(at, high);
+            StoreLow<8>(at + kHigh, body);
+            if constexpr (kTail > 0) at[kHigh + 8] = static_cast<char>(tail);
+        } else {
+            // Only the last Width bytes of the picture; the bytes cut off are
+            // blanked zeros (the text fits), so nothing of the number is lost.
+            constexpr unsigned kSkip = kPicture - Width;
+            if constexpr (kHigh > 0) {
+                static_assert(kSkip < 8, "a 16-digit text never fits fewer than 9 bytes");
+                StoreLow<8 - kSkip>(dst, high >> (8 * kSkip));
+                StoreLow<8>(dst + 8 - kSkip, body);
+                if constexpr (kTail > 0) dst[16 - kSkip] = static_cast<char>(tail);
+            } else if constexpr (kTail > 0) {
+                // kSkip is at least 1: shift the tail byte into the word.
+                StoreLow<Width>(dst, (body >> (8 * kSkip)) | (tail << (8 * (8 - kSkip))));
+            } else {
+                StoreLow<Width>(dst, body >> (8 * kSkip));
+            }
+        }
+        if (negative) dst[Width - length] = '-';
+        return true;
+    }
+}
+
 }  // namespace numfmt_detail
 
 // FormatIntField with the width fixed at compile time.
 template <unsigned Width>
 inline void FormatIntFieldN(char* dst, int64_t value) {
     using namespace numfmt_detail;
+    const uint64_t magnitude = Magnitude(value);
+    if (magnitude < 100000000) {
+        if (PutPictured<Width, 0, 8>(dst, magnitude, value < 0)) return;
+    } else if constexpr (Width >= 9) {
+        if (magnitude < 10000000000000000ULL &&
+            PutPictured<Width, 0, 16>(dst, magnitude, value < 0)) {
+            return;
+        }
+    }
     char text[Width + 24];
     char* end = text + sizeof text;
     std::memset(end - Width, ' ', Width);
-    char* first = PutDigits(end, Magnitude(value));
+    char* first = PutDigits(end, magnitude);
     if (value < 0) *--first = '-';
     EmitFixed<Width>(dst, first, end);
 }
@@ -152,6 +275,14 @@ inline void FormatFixedFieldN(char* dst, int64_t scaled) {
     if (magnitude >= kExactLimit) [[unlikely]] {
         FormatFixedWithPrintf(dst, Width, Decimals, scaled);
         return;
+    }
+    if constexpr (Decimals < 8) {
+        if (magnitude < 100000000) {
+            if (PutPictured<Width, Decimals, 8>(dst, magnitude, scaled < 0)) return;
+        } else if constexpr (Width >= 10) {
+            // Nine digits and a point at least; kExactLimit < 10^16.
+            if (PutPictured<Width, Decimals, 16>(dst, magnitude, scaled < 0)) return;
+        }
     }
     char text[Width + 24 + Decimals];
     char* end = text + sizeof text;

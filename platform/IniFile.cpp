@@ -150,16 +150,17 @@ void IniFile::parse(std::string_view gbkText) {
     eol_ = "\r\n";
     bool eolSeen = false;
     while (!gbkText.empty()) {
-        size_t nl = gbkText.find('\n');
+        // A line ends at CR LF, LF or a lone CR, as profile files always did.
+        size_t end = gbkText.find_first_of("\r\n");
         Line line;
-        if (nl == std::string_view::npos) {
-            line.text.assign(gbkText);
+        line.text.assign(gbkText.substr(0, end));
+        if (end == std::string_view::npos) {
             gbkText = {};
         } else {
-            bool crlf = nl > 0 && gbkText[nl - 1] == '\r';
-            line.text.assign(gbkText.substr(0, crlf ? nl - 1 : nl));
-            line.eol = crlf ? "\r\n" : "\n";
-            gbkText.remove_prefix(nl + 1);
+            bool crlf =
+                gbkText[end] == '\r' && end + 1 < gbkText.size() && gbkText[end + 1] == '\n';
+            line.eol.assign(gbkText.substr(end, crlf ? 2 : 1));
+            gbkText.remove_prefix(end + line.eol.size());
             if (!eolSeen) {
                 eol_ = line.eol;
                 eolSeen = true;
@@ -231,7 +232,9 @@ std::optional<std::string> IniFile::rawValue(std::string_view section, std::stri
     auto at = findKey(*span, Utf8ToGbk(key));
     if (!at) return std::nullopt;
     std::string_view line = lines_[*at].text;
-    std::string_view value = Trim(line.substr(KeyOf(line)->equals + 1));
+    std::string_view value = line.substr(KeyOf(line)->equals + 1);
+    // A value is a C string to the profile functions: it ends at a NUL.
+    value = Trim(value.substr(0, value.find('\0')));
     return std::string(CutGbk(value, maxBytes));
 }
 

@@ -6,7 +6,9 @@
 //   - "[name]" starts a section; "key=value" is a setting. Section and key
 //     names match without regard to case; the first matching section, and
 //     the first matching key inside it, is the one that counts.
-//   - A value is the text after the first "=", without surrounding blanks.
+//   - A line ends at CR LF, LF or a lone CR.
+//   - A value is the text after the first "=" up to any NUL byte, without
+//     surrounding blanks.
 //   - Writes replace a key's value in place, add a missing key after the
 //     last non-blank line of its section and a missing section at the end of
 //     the file; every other line (comments, foreign sections and keys, blank
@@ -81,7 +83,7 @@ class IniFile {
   private:
     struct Line {
         std::string text;  // GBK, without its line end
-        std::string eol;   // "\r\n", "\n" or "" for a last line without one
+        std::string eol;   // "\r\n", "\n", "\r" or "" for a last line without one
     };
     struct Span {
         size_t header;  // index of the "[section]" line

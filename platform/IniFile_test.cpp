@@ -47,6 +47,16 @@ TEST(IniFileRead, FollowsTheProfileRules) {
     EXPECT_EQ(ini.getString("Config", "Empty", "fallback"), "");
 }
 
+TEST(IniFileRead, LineEndsAndNulBytes) {
+    IniFile ini = Parsed(std::string("[s]\rA=1\rB=x\0hidden\r\nC= c \0\nD=4", 30));
+    EXPECT_EQ(ini.value("s", "A"), "1");
+    EXPECT_EQ(ini.value("s", "B"), "x");
+    EXPECT_EQ(ini.value("s", "C"), "c");
+    EXPECT_EQ(ini.value("s", "D"), "4");
+    ASSERT_TRUE(ini.setString("s", "E", "5"));
+    EXPECT_EQ(ini.text(), std::string("[s]\rA=1\rB=x\0hidden\r\nC= c \0\nD=4\rE=5\r", 35));
+}
+
 TEST(IniFileRead, NumbersReadAsTheProfileFunctionsReadThem) {
     struct Case {
         const char* text;

@@ -85,7 +85,7 @@ const std::string kOther = platform::Utf8ToGbk("中关村科技");  // 10 bytes
 
 std::string Code(int i) {
     char code[8];
-    std::snprintf(code, sizeof code, "%06d", i == 0 ? 0 : 430000 + i);
+    std::snprintf(code, sizeof code, "%06d", i == 0 ? 0 : 430000 + i % 1000);
     return code;
 }
 

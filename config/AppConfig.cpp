@@ -44,15 +44,17 @@ ConfigPaths ConfigPaths::ForExecutable(const std::string& exePath) {
     return p;
 }
 
-int LoadConfig(CRcvConf& conf, const ConfigPaths& paths, int& lastFileError) {
+int LoadConfig(CRcvConf& conf, const ConfigPaths& paths, int& lastFileError,
+               std::vector<std::string>* itemsToFix) {
     conf = CRcvConf();
     if (velk::util::FileExists(paths.cfgPath))
-        return conf.ReadFromIni(paths.cfgPath, paths.progDir) == 0 ? 0 : NeedsEditing;
+        return conf.ReadFromIni(paths.cfgPath, paths.progDir, itemsToFix) == 0 ? 0 : NeedsEditing;
 
     CRcvConf_v12 old;
     if (old.ReadV12File(paths.oldCfgPath) == 0) {
         conf.MigrateFrom(old, paths.progDir);
         Info("授权ID不存在，请重新配置AuthID！");
+        if (itemsToFix != nullptr) itemsToFix->push_back("行情授权ID");
         return NeedsEditing;
     }
     const platform::FileError& error = old.fileError();

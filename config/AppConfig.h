@@ -4,6 +4,7 @@
 // check that TCP reception has a server, save it after the settings were
 // edited, and write its summary to the log.
 #include <string>
+#include <vector>
 
 #include "config/CRcvConf.h"
 
@@ -33,8 +34,11 @@ struct ConfigPaths {
 // (NeedsEditing: AuthID has to be entered); else the defaults, with
 // lastFileError = kFileNotFound, and 0. -1 when the older file exists but
 // cannot be read; lastFileError is then its errno. lastFileError is set only
-// when neither file could be opened.
-int LoadConfig(CRcvConf& conf, const ConfigPaths& paths, int& lastFileError);
+// when neither file could be opened. With NeedsEditing, itemsToFix (when
+// given) receives the names of the items to complete, as the message to the
+// operator lists them; a damaged older file names none.
+int LoadConfig(CRcvConf& conf, const ConfigPaths& paths, int& lastFileError,
+               std::vector<std::string>* itemsToFix = nullptr);
 // Writes conf to Tavrel.cfg and tells the operator how it went; 0 or -1.
 int SaveConfig(const CRcvConf& conf, const ConfigPaths& paths);
 // -1 (after telling the operator) when TCP is in use without any server of

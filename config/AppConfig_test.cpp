@@ -97,9 +97,11 @@ TEST_F(AppConfigTest, OnlyTheOlderFileIsMigratedOnce) {
     WriteFile(paths_.oldCfgPath, SmallV12File());
     CRcvConf conf;
     int lastFileError = -77;
-    EXPECT_EQ(LoadConfig(conf, paths_, lastFileError), NeedsEditing);
+    std::vector<std::string> items;
+    EXPECT_EQ(LoadConfig(conf, paths_, lastFileError, &items), NeedsEditing);
     EXPECT_EQ(lastFileError, -77);
     EXPECT_EQ(ui_.shown(), std::vector<std::string>{"提示|授权ID不存在，请重新配置AuthID！"});
+    EXPECT_EQ(items, std::vector<std::string>{"行情授权ID"});
     EXPECT_EQ(conf.usrId, "0042");
     EXPECT_EQ(conf.rcvFGKCJXX, 1);
     EXPECT_EQ(conf.AuthID, "");
@@ -115,7 +117,11 @@ TEST_F(AppConfigTest, OnlyTheOlderFileIsMigratedOnce) {
     WriteFile(paths_.oldCfgPath, "garbage");
     ui_.boxes.clear();
     CRcvConf again;
-    EXPECT_EQ(LoadConfig(again, paths_, lastFileError), NeedsEditing);  // paths are empty
+    items.clear();
+    EXPECT_EQ(LoadConfig(again, paths_, lastFileError, &items), NeedsEditing);  // paths are empty
+    EXPECT_EQ(items, (std::vector<std::string>{
+                         "证券信息库NQXX.dbf", "协议转让投资者申报信息文件NQXYXX.dbf",
+                         "证券行情文件NQHQ.dbf", "非公开成交信息库", "公告文件路径"}));
     EXPECT_EQ(again.AuthID, "12345678901234");
     EXPECT_EQ(again.usrId, "0042");
     ASSERT_EQ(ui_.boxes.size(), 1u);

@@ -42,28 +42,37 @@ std::string CRcvConf::LogPathFor(const std::string& progDir) {
     return velk::util::JoinPath(progDir, "Log");
 }
 
-int CRcvConf::ReadFromIni(const std::string& iniPath, const std::string& progDir) {
+int CRcvConf::ReadFromIni(const std::string& iniPath, const std::string& progDir,
+                          std::vector<std::string>* itemsToFix) {
     platform::IniFile ini;
     if (!ini.load(iniPath)) {
         // Read as the profile functions would: as if every key were absent.
         velk::log(kModule, velk::LevelError, "读取配置文件“%s”失败：%s", iniPath.c_str(),
                   velk::util::ErrorText(ini.error().osError).c_str());
     }
-    return ReadFromIni(ini, progDir.empty() ? DirectoryOf(iniPath) : progDir);
+    return ReadFromIni(ini, progDir.empty() ? DirectoryOf(iniPath) : progDir, itemsToFix);
 }
 
-int CRcvConf::ReadFromIni(const platform::IniFile& ini, const std::string& progDir) {
+int CRcvConf::ReadFromIni(const platform::IniFile& ini, const std::string& progDir,
+                          std::vector<std::string>* itemsToFix) {
     const std::string version = ini.getString(kSection, "CfgVersion", "", kShortTextMaxBytes);
     if (version.empty()) {
         // The record keeps its own version, so that the next save writes one.
         platform::ShowMessageBox("读取版本信息配置项出错", "提示", platform::BoxIcon::Information);
+        if (itemsToFix != nullptr) itemsToFix->push_back("版本信息");
         return -1;
     }
     CfgVersion = version;
 
     std::string errors;
     auto note = [&](bool failed, const char* item) {
-        if (failed) errors += item;
+        if (!failed) return;
+        errors += item;
+        if (itemsToFix != nullptr) {
+            std::string name(item);
+            name.pop_back();  // the ";" that separates items in the message
+            itemsToFix->push_back(name);
+        }
     };
     auto number = [&](const char* key) { return ini.getInt(kSection, key, -1); };
     auto text = [&](const char* key, size_t maxBytes) {

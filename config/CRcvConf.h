@@ -3,6 +3,7 @@
 // at start-up and written only when the operator saves the settings.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/Ipv4Text.h"
 #include "config/ServerInfos.h"
@@ -67,11 +68,14 @@ class CRcvConf {
     bool hasFlag(uint32_t bit) const { return (dwFlag & bit) != 0; }
 
     // Fills the record from the ini file. 0 when every item was read; -1
-    // after the operator was shown what to fix. What was read stays in the
-    // record either way. szLogPath always ends up as progDir + "/Log"; an
-    // empty progDir means the ini file's own directory.
-    int ReadFromIni(const std::string& iniPath, const std::string& progDir = std::string());
-    int ReadFromIni(const platform::IniFile& ini, const std::string& progDir);
+    // after the operator was shown what to fix (and, when itemsToFix is
+    // given, those items are added to it one by one). What was read stays
+    // in the record either way. szLogPath always ends up as progDir + "/Log";
+    // an empty progDir means the ini file's own directory.
+    int ReadFromIni(const std::string& iniPath, const std::string& progDir = std::string(),
+                    std::vector<std::string>* itemsToFix = nullptr);
+    int ReadFromIni(const platform::IniFile& ini, const std::string& progDir,
+                    std::vector<std::string>* itemsToFix = nullptr);
     // Writes section CONFIG and the server lists into the file, keeping the
     // rest of it. 0 when everything was written; -1 with the file as it was.
     int WriteToIni(const std::string& iniPath) const;

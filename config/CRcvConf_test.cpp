@@ -254,7 +254,11 @@ TEST_F(ConfFileTest, ItemErrorsAreGatheredInOneMessage) {
         writeUtf8(c.text);
         ui_.boxes.clear();
         CRcvConf conf;
-        int result = read(conf);
+        std::vector<std::string> items;
+        int result = conf.ReadFromIni(path(), kProgDir, &items);
+        std::string joined;
+        for (const std::string& item : items) joined += item + ";";
+        EXPECT_EQ(joined, c.errors) << c.name;
         if (c.errors.empty()) {
             EXPECT_EQ(result, 0) << c.name;
             EXPECT_TRUE(ui_.boxes.empty()) << c.name;
@@ -272,8 +276,10 @@ TEST_F(ConfFileTest, MissingVersionStopsTheRead) {
         writeUtf8(text);
         ui_.boxes.clear();
         CRcvConf conf;
-        EXPECT_EQ(read(conf), -1);
+        std::vector<std::string> items;
+        EXPECT_EQ(conf.ReadFromIni(path(), kProgDir, &items), -1);
         EXPECT_EQ(ui_.shown(), std::vector<std::string>{"提示|读取版本信息配置项出错"});
+        EXPECT_EQ(items, std::vector<std::string>{"版本信息"});
         // Nothing else was read, and the record keeps a version to save.
         EXPECT_TRUE(conf == CRcvConf());
     }

@@ -184,7 +184,7 @@ inline uint64_t WithPoint(uint64_t text, uint64_t* last) {
 template <unsigned Width, unsigned Decimals, unsigned Digits>
 inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
     static_assert(Digits == 8 || Digits == 16);
-    static_assert(Decimals < 8, "the point lies in the last digit word");
+    static_assert(Width >= 1 && Decimals < 8, "a field, with the point in the last digit word");
     if constexpr (std::endian::native != std::endian::little) {
         return false;
     } else {

@@ -198,7 +198,13 @@ TEST(NumberFormat, CompileTimeFormsMatchPrintf) {
     ExpectFixedTemplateMatchesPrintf<8, 0>(values);
     ExpectFixedTemplateMatchesPrintf<9, 0>(values);
     ExpectFixedTemplateMatchesPrintf<12, 0>(values);
+    ExpectFixedTemplateMatchesPrintf<10, 0>(values);
+    ExpectFixedTemplateMatchesPrintf<16, 0>(values);
     ExpectFixedTemplateMatchesPrintf<20, 0>(values);
+    ExpectFixedTemplateMatchesPrintf<10, 2>(values);
+    ExpectFixedTemplateMatchesPrintf<12, 3>(values);
+    ExpectFixedTemplateMatchesPrintf<16, 3>(values);
+    ExpectFixedTemplateMatchesPrintf<18, 5>(values);
     ExpectFixedTemplateMatchesPrintf<5, 2>(values);
     ExpectFixedTemplateMatchesPrintf<7, 2>(values);
     ExpectFixedTemplateMatchesPrintf<5, 3>(values);

@@ -3,6 +3,7 @@
 // their record layouts. The layouts are compile-time tables so that the record
 // formatter (QuoteRecords.h) can be checked against them by the compiler; the
 // DbfSchema arrays that CDbf takes are built from the same tables once.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -152,6 +153,12 @@ static_assert(QuoteTableIsContiguous(kQuoteTables[kNqfgkcjxx]));
 
 // The largest record length of the six tables (a buffer for any one record).
 inline constexpr size_t kMaxQuoteRecordLength = 356;
+static_assert([] {
+    size_t longest = 0;
+    for (const QuoteTableInfo& t : kQuoteTables)
+        longest = std::max<size_t>(longest, t.recordLength);
+    return longest == kMaxQuoteRecordLength;
+}());
 
 // The table's constants; id must be one of the six.
 constexpr const QuoteTableInfo& QuoteTable(QuoteTableId id) {

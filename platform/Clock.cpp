@@ -11,7 +11,7 @@ namespace platform {
 namespace {
 
 class SystemClock : public ClockSource {
-public:
+  public:
     uint32_t tick() override {
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -47,9 +47,15 @@ void NotifyListeners() {
 
 }  // namespace
 
-uint32_t TickCount() { return g_clock.load(std::memory_order_acquire)->tick(); }
-int64_t NowMillis() { return g_clock.load(std::memory_order_acquire)->wallMillis(); }
-void SleepMs(uint32_t ms) { g_clock.load(std::memory_order_acquire)->sleep(ms); }
+uint32_t TickCount() {
+    return g_clock.load(std::memory_order_acquire)->tick();
+}
+int64_t NowMillis() {
+    return g_clock.load(std::memory_order_acquire)->wallMillis();
+}
+void SleepMs(uint32_t ms) {
+    g_clock.load(std::memory_order_acquire)->sleep(ms);
+}
 
 WallTime Now() {
     int64_t ms = NowMillis();

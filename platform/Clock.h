@@ -21,7 +21,7 @@ struct WallTime {
 };
 
 class ClockSource {
-public:
+  public:
     virtual ~ClockSource() = default;
     virtual uint32_t tick() = 0;          // milliseconds, wraps modulo 2^32
     virtual int64_t wallMillis() = 0;     // milliseconds since 1970 UTC
@@ -52,7 +52,7 @@ void RemoveClockListener(int id);
 // A clock that only moves when told to. sleep() advances it instead of
 // blocking, so retry loops with pauses run instantly under test.
 class FakeClock : public ClockSource {
-public:
+  public:
     // Starts at tick 1000 and 2017-02-13 09:30:00.000 local time.
     FakeClock();
     ~FakeClock() override;
@@ -70,14 +70,14 @@ public:
     void advance(uint32_t ms);
     uint64_t totalSlept() const;
 
-private:
+  private:
     struct State;
     State* state_;
 };
 
 // Installs a FakeClock for the lifetime of the object (tests).
 class ScopedFakeClock : public FakeClock {
-public:
+  public:
     ScopedFakeClock() { InstallClock(this); }
     ~ScopedFakeClock() override { InstallClock(nullptr); }
 };

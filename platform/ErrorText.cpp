@@ -14,6 +14,8 @@ std::string OsErrorText(int err) {
     return text != nullptr ? std::string(text) : std::string();
 }
 
-int LastSocketError() { return errno; }
+int LastSocketError() {
+    return errno;
+}
 
 }  // namespace platform

@@ -54,20 +54,26 @@ FileCause CauseOfErrno(int err) {
 
 const char* CauseName(FileCause cause) {
     switch (cause) {
-        case FileCause::None: return "none";
-        case FileCause::NotFound: return "not found";
-        case FileCause::LockViolation: return "lock violation";
-        case FileCause::NetworkLost: return "network lost";
-        case FileCause::AccessDenied: return "access denied";
-        case FileCause::Other: return "other";
+        case FileCause::None:
+            return "none";
+        case FileCause::NotFound:
+            return "not found";
+        case FileCause::LockViolation:
+            return "lock violation";
+        case FileCause::NetworkLost:
+            return "network lost";
+        case FileCause::AccessDenied:
+            return "access denied";
+        case FileCause::Other:
+            return "other";
     }
     return "other";
 }
 
 const char* FileOpName(FileOp op) {
     static const char* const names[kFileOpKinds] = {
-        "open", "create", "read",   "write",    "seek", "setLength", "flush",
-        "close", "remove", "rename", "stat", "setTimes", "list", "makeDir"};
+        "open",  "create", "read",   "write", "seek",     "setLength", "flush",
+        "close", "remove", "rename", "stat",  "setTimes", "list",      "makeDir"};
     int i = int(op);
     return i >= 0 && i < kFileOpKinds ? names[i] : "?";
 }
@@ -80,15 +86,22 @@ std::vector<FileFault> g_faults;
 FileObserver g_observer;
 std::atomic<bool> g_active{false};  // fast path: nothing installed
 
-void Refresh() { g_active.store(!g_faults.empty() || bool(g_observer)); }
+void Refresh() {
+    g_active.store(!g_faults.empty() || bool(g_observer));
+}
 
 int RepresentativeErrno(FileCause cause) {
     switch (cause) {
-        case FileCause::NotFound: return ENOENT;
-        case FileCause::LockViolation: return EAGAIN;
-        case FileCause::NetworkLost: return ESTALE;
-        case FileCause::AccessDenied: return EACCES;
-        default: return EIO;
+        case FileCause::NotFound:
+            return ENOENT;
+        case FileCause::LockViolation:
+            return EAGAIN;
+        case FileCause::NetworkLost:
+            return ESTALE;
+        case FileCause::AccessDenied:
+            return EACCES;
+        default:
+            return EIO;
     }
 }
 
@@ -120,7 +133,9 @@ void SetFileObserver(FileObserver observer) {
     Refresh();
 }
 
-ScopedFileFaults::~ScopedFileFaults() { ClearFileFaults(); }
+ScopedFileFaults::~ScopedFileFaults() {
+    ClearFileFaults();
+}
 
 // Returns the errno to fail with, or 0 when the operation may proceed.
 int Check(FileOp op, const std::string& path) {
@@ -128,8 +143,7 @@ int Check(FileOp op, const std::string& path) {
     std::lock_guard<std::mutex> g(g_lock);
     for (auto it = g_faults.begin(); it != g_faults.end(); ++it) {
         if (it->op != op) continue;
-        if (!it->pathContains.empty() && path.find(it->pathContains) == std::string::npos)
-            continue;
+        if (!it->pathContains.empty() && path.find(it->pathContains) == std::string::npos) continue;
         if (it->skip > 0) {
             --it->skip;
             continue;
@@ -348,7 +362,7 @@ bool File::flush() {
 bool File::size(int64_t* out) {
     if (fd_ < 0) return fail(FileOp::Stat, EBADF);
     if (injected(FileOp::Stat)) return false;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd_, &st) != 0) return fail(FileOp::Stat, errno);
     *out = int64_t(st.st_size);
     return true;
@@ -376,7 +390,7 @@ bool RenameFile(const std::string& from, const std::string& to, FileError* err) 
 
 bool StatFile(const std::string& path, FileStatus* out, FileError* err) {
     if (Injected(FileOp::Stat, path, err)) return false;
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         SetError(err, errno, path);
         return false;
@@ -438,7 +452,7 @@ bool MakeDirectory(const std::string& path, FileError* err) {
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

@@ -61,7 +61,7 @@ const char* FileOpName(FileOp op);
 // One open file. Operations return false on failure and leave the reason in
 // error(); a failed operation never throws.
 class File {
-public:
+  public:
     File() = default;
     ~File();
     File(File&& other) noexcept;
@@ -93,7 +93,7 @@ public:
     const std::string& path() const { return path_; }
     const FileError& error() const { return error_; }
 
-private:
+  private:
     bool fail(FileOp op, int err);
     bool injected(FileOp op);
 
@@ -152,7 +152,7 @@ void SetFileObserver(FileObserver observer);
 
 // Clears faults and observer when the test scope ends.
 class ScopedFileFaults {
-public:
+  public:
     ScopedFileFaults() = default;
     ~ScopedFileFaults();
     ScopedFileFaults(const ScopedFileFaults&) = delete;

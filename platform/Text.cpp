@@ -31,7 +31,8 @@ bool IsAscii(std::string_view s) {
 // Runs cd over the input; at every invalid or unconvertible sequence emits
 // `replacement` and skips what skipLength() says.
 template <typename Skip>
-std::string Convert(iconv_t cd, std::string_view in, std::string_view replacement, Skip skipLength) {
+std::string Convert(iconv_t cd, std::string_view in, std::string_view replacement,
+                    Skip skipLength) {
     std::string out;
     if (cd == iconv_t(-1)) {
         // No converter on this system: keep ASCII, replace the rest.
@@ -113,8 +114,9 @@ std::string GbkToUtf8(std::string_view gbk) {
 
 std::string Utf8ToGbk(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
-    return Convert(Local().toGbk, utf8, "?",
-                   [](std::string_view rest) -> size_t { return size_t(Utf8SequenceLength(rest)); });
+    return Convert(Local().toGbk, utf8, "?", [](std::string_view rest) -> size_t {
+        return size_t(Utf8SequenceLength(rest));
+    });
 }
 
 }  // namespace platform

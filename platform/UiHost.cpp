@@ -15,10 +15,14 @@ std::atomic<UiHost*> g_host{nullptr};
 
 const char* ResultName(BoxResult r) {
     switch (r) {
-        case BoxResult::Ok: return "OK";
-        case BoxResult::Cancel: return "Cancel";
-        case BoxResult::Yes: return "Yes";
-        case BoxResult::No: return "No";
+        case BoxResult::Ok:
+            return "OK";
+        case BoxResult::Cancel:
+            return "Cancel";
+        case BoxResult::Yes:
+            return "Yes";
+        case BoxResult::No:
+            return "No";
     }
     return "OK";
 }
@@ -46,7 +50,9 @@ UiHost& CurrentUiHost() {
     return h != nullptr ? *h : DefaultHost();
 }
 
-void SetUiHost(UiHost* host) { g_host.store(host, std::memory_order_release); }
+void SetUiHost(UiHost* host) {
+    g_host.store(host, std::memory_order_release);
+}
 
 BoxResult ShowMessageBox(const std::string& text, const std::string& title, BoxIcon icon,
                          BoxButtons buttons, BoxResult defaultResult) {

@@ -21,7 +21,7 @@ struct MessageBoxRequest {
 };
 
 class UiHost {
-public:
+  public:
     virtual ~UiHost() = default;
     // Shows the box and blocks the calling thread until it is answered.
     virtual BoxResult messageBox(const MessageBoxRequest& request) = 0;
@@ -30,12 +30,12 @@ public:
 // Writes boxes to a log sink (given the box's level: 500 for an error icon,
 // 400 for a warning, 300 otherwise) and to stderr; answers with the default.
 class HeadlessUiHost : public UiHost {
-public:
+  public:
     using LogSink = std::function<void(int level, const std::string& text)>;
     explicit HeadlessUiHost(LogSink sink = nullptr, bool toStderr = true);
     BoxResult messageBox(const MessageBoxRequest& request) override;
 
-private:
+  private:
     LogSink sink_;
     bool toStderr_;
 };
@@ -47,8 +47,7 @@ void SetUiHost(UiHost* host);
 
 // Shorthand for the common case.
 BoxResult ShowMessageBox(const std::string& text, const std::string& title,
-                         BoxIcon icon = BoxIcon::Information,
-                         BoxButtons buttons = BoxButtons::Ok,
+                         BoxIcon icon = BoxIcon::Information, BoxButtons buttons = BoxButtons::Ok,
                          BoxResult defaultResult = BoxResult::Ok);
 
 }  // namespace platform

@@ -48,11 +48,16 @@ std::string TranslateFormat(const char* format) {
 
 const char* LevelLabel(int32_t level) {
     switch (level) {
-        case 500: return "Error";
-        case 400: return "Warn";
-        case 300: return "Info";
-        case 200: return "Detail";
-        default: return "Debug";
+        case 500:
+            return "Error";
+        case 400:
+            return "Warn";
+        case 300:
+            return "Info";
+        case 200:
+            return "Detail";
+        default:
+            return "Debug";
     }
 }
 

@@ -26,32 +26,32 @@ const char* LevelLabel(int32_t level);
 struct LogEvent {
     std::string module;
     int32_t level = 0;
-    std::string text;  // UTF-8
+    std::string text;     // UTF-8
     int64_t seconds = 0;  // since 1970
     int millis = 0;
 };
 
 class SimpleLogger {
-public:
+  public:
     class ILogAppender {
-    public:
+      public:
         virtual ~ILogAppender() = default;
         virtual int getType() { return 0; }
         virtual void append(const LogEvent& event) = 0;
         virtual void setLevel(int32_t level) { minLevel_.store(level, std::memory_order_relaxed); }
         int32_t level() const { return minLevel_.load(std::memory_order_relaxed); }
 
-    protected:
+      protected:
         bool accepts(int32_t level) const { return level >= this->level(); }
 
-    private:
+      private:
         std::atomic<int32_t> minLevel_{300};
     };
 
     // One line per event, "date time module:text" in GBK, CR LF, flushed at
     // once so the file is complete after every line.
     class FileAppender : public ILogAppender {
-    public:
+      public:
         explicit FileAppender(const std::string& path);
         ~FileAppender() override;
         int getType() override { return 0x10000; }
@@ -59,7 +59,7 @@ public:
         bool isOpen() const { return file_ != nullptr; }
         const std::string& path() const { return path_; }
 
-    private:
+      private:
         std::string path_;
         FILE* file_ = nullptr;
     };
@@ -67,11 +67,11 @@ public:
     // The terminal's view: "hh:mm:ss.mmm Label module: text" in UTF-8 on a
     // stream (stderr unless given).
     class ConsoleAppender : public ILogAppender {
-    public:
+      public:
         explicit ConsoleAppender(FILE* out = stderr) : out_(out) {}
         void append(const LogEvent& event) override;
 
-    private:
+      private:
         FILE* out_;
     };
 

@@ -36,12 +36,16 @@ int32_t NextId() {
 
 }  // namespace
 
-bool Timer::isLater(uint32_t x, uint32_t y) { return x != y && uint32_t(y - x) >= 0x7FFFFFFFu; }
+bool Timer::isLater(uint32_t x, uint32_t y) {
+    return x != y && uint32_t(y - x) >= 0x7FFFFFFFu;
+}
 
-bool Timer::isDue(uint32_t due, uint32_t now) { return now == due || uint32_t(now - due) <= 0x7FFFFFFEu; }
+bool Timer::isDue(uint32_t due, uint32_t now) {
+    return now == due || uint32_t(now - due) <= 0x7FFFFFFEu;
+}
 
 class Timer::Impl {
-public:
+  public:
     struct TimerElement {
         int32_t interval = 0;
         uint32_t due = 0;
@@ -99,7 +103,7 @@ public:
         return int(cancelled_.size());
     }
 
-private:
+  private:
     static bool HeapLess(const ElementPtr& a, const ElementPtr& b) {
         // std heap keeps the "largest" at the front; the earliest must be there.
         return Timer::isLater(a->due, b->due);
@@ -196,7 +200,9 @@ private:
 
 Timer::Timer() : impl_(new Impl) {}
 
-Timer::~Timer() { delete impl_; }
+Timer::~Timer() {
+    delete impl_;
+}
 
 Timer& Timer::instance() {
     static Timer timer;  // stopped and joined at process exit
@@ -207,10 +213,16 @@ int32_t Timer::schedule(Callback* callback, int32_t intervalMs, bool periodic) {
     return impl_->schedule(callback, intervalMs, periodic);
 }
 
-void Timer::cancel(int32_t id) { impl_->cancel(id); }
+void Timer::cancel(int32_t id) {
+    impl_->cancel(id);
+}
 
-int Timer::pendingCount() { return impl_->pendingCount(); }
+int Timer::pendingCount() {
+    return impl_->pendingCount();
+}
 
-int Timer::pendingCancellations() { return impl_->pendingCancellations(); }
+int Timer::pendingCancellations() {
+    return impl_->pendingCancellations();
+}
 
 }  // namespace velk::util

@@ -7,21 +7,21 @@
 namespace velk::util {
 
 class Timer {
-public:
+  public:
     class Callback {
-    public:
+      public:
         virtual ~Callback() = default;
         virtual void invoke(int timerId) = 0;
     };
 
     template <typename T>
     class Callback_Obj0 : public Callback {
-    public:
+      public:
         using Function = void (T::*)();
         Callback_Obj0(T* object, Function function) : object_(object), function_(function) {}
         void invoke(int) override { (object_->*function_)(); }
 
-    private:
+      private:
         T* object_;
         Function function_;
     };
@@ -49,7 +49,7 @@ public:
     class Impl;
     ~Timer();
 
-private:
+  private:
     Timer();
     Impl* impl_;
 };

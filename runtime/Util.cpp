@@ -107,9 +107,13 @@ int DeleteOldFiles(const std::string& dir, int days) {
     return 0;
 }
 
-std::string ErrorText(int err) { return platform::OsErrorText(err); }
+std::string ErrorText(int err) {
+    return platform::OsErrorText(err);
+}
 
-std::string SocketErrorText() { return ErrorText(platform::LastSocketError()); }
+std::string SocketErrorText() {
+    return ErrorText(platform::LastSocketError());
+}
 
 int32_t TodayNumber() {
     platform::WallTime t = platform::Now();

@@ -59,7 +59,9 @@ bool MultipleEvent::isSet(int bit) {
     return (mask_ & (1u << (bit % 32))) != 0;
 }
 
-bool MultipleEvent::wait(uint32_t ms) { return event_.wait(ms); }
+bool MultipleEvent::wait(uint32_t ms) {
+    return event_.wait(ms);
+}
 
 uint32_t MultipleEvent::mask() {
     MutexLock g(lock_);
@@ -78,7 +80,7 @@ Thread::Thread(Starter* starter, const char* name) : starter_(starter) {
         return;
     }
     if (starter_->isInvalid()) return;
-    std::lock_guard<std::mutex> g(joinLock_);  // the body starts once this object is complete
+    std::lock_guard<std::mutex> g(startGate_);  // the body starts once this object is complete
     try {
         thread_ = std::thread(&Thread::body, this);
         id_ = thread_.get_id();
@@ -89,7 +91,7 @@ Thread::Thread(Starter* starter, const char* name) : starter_(starter) {
 }
 
 void Thread::body() {
-    { std::lock_guard<std::mutex> g(joinLock_); }
+    { std::lock_guard<std::mutex> g(startGate_); }
     if (hasName_ && !name_.empty()) {
         // The kernel keeps at most 15 characters of a thread's name.
         pthread_setname_np(pthread_self(), name_.substr(0, 15).c_str());

@@ -14,19 +14,19 @@
 namespace velk::concurrent {
 
 class Mutex {
-public:
+  public:
     Mutex() = default;
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
     void lock() { m_.lock(); }
     void unlock() { m_.unlock(); }
 
-private:
+  private:
     std::recursive_mutex m_;
 };
 
 class MutexLock {
-public:
+  public:
     explicit MutexLock(Mutex& m, bool lockNow = true) : mutex_(m) {
         if (lockNow) lock();
     }
@@ -47,7 +47,7 @@ public:
     }
     bool held() const { return held_; }
 
-private:
+  private:
     Mutex& mutex_;
     bool held_ = false;
 };
@@ -55,7 +55,7 @@ private:
 // Releasing the mutex and starting to wait are one step. notify() wakes one
 // thread waiting at that moment; a notification with no waiter is lost.
 class Condition {
-public:
+  public:
     int wait(Mutex& m) {
         cv_.wait(m);
         return 0;
@@ -68,12 +68,12 @@ public:
     }
     void notifyAll() { cv_.notify_all(); }
 
-private:
+  private:
     std::condition_variable_any cv_;
 };
 
 class Event {
-public:
+  public:
     Event(bool initiallySignalled, bool manualReset)
         : signalled_(initiallySignalled), manual_(manualReset) {}
     void set();
@@ -81,7 +81,7 @@ public:
     // True when the event was (or became) signalled within ms milliseconds.
     bool wait(uint32_t ms);
 
-private:
+  private:
     std::mutex m_;
     std::condition_variable cv_;
     bool signalled_;
@@ -90,7 +90,7 @@ private:
 
 // 32 flag bits behind one manual-reset event: signalled while any bit is set.
 class MultipleEvent {
-public:
+  public:
     MultipleEvent();
     virtual ~MultipleEvent();
     MultipleEvent(const MultipleEvent&) = delete;
@@ -102,16 +102,16 @@ public:
     bool wait(uint32_t ms);
     uint32_t mask();
 
-private:
+  private:
     Event event_{false, true};
     Mutex lock_;
     uint32_t mask_ = 0;
 };
 
 class Thread {
-public:
+  public:
     class Starter {
-    public:
+      public:
         virtual ~Starter() = default;
         virtual bool isInvalid() = 0;
         virtual void run() = 0;
@@ -119,7 +119,7 @@ public:
 
     template <typename T>
     class ObjFuncStarter : public Starter {
-    public:
+      public:
         using Function = void (T::*)();
         ObjFuncStarter(T* object, Function function) : object_(object), function_(function) {}
         bool isInvalid() override { return object_ == nullptr || function_ == nullptr; }
@@ -127,7 +127,7 @@ public:
             if (!isInvalid()) (object_->*function_)();
         }
 
-    private:
+      private:
         T* object_;
         Function function_;
     };
@@ -152,7 +152,7 @@ public:
     std::thread::id id() const { return id_; }
     bool started() const { return started_; }
 
-private:
+  private:
     void body();
 
     std::thread thread_;
@@ -161,12 +161,13 @@ private:
     bool hasName_ = false;
     std::unique_ptr<Starter> starter_;
     std::mutex joinLock_;
+    std::mutex startGate_;
     bool started_ = false;
 };
 
 // Count block: the shared counter and the way to dispose of the object.
 class SharedCount_Base {
-public:
+  public:
     explicit SharedCount_Base(int32_t initial) : count_(initial) {}
     virtual ~SharedCount_Base() = default;
     virtual void dispose() = 0;
@@ -180,20 +181,21 @@ public:
     }
     int32_t useCount() const { return count_.load(std::memory_order_acquire); }
 
-private:
+  private:
     std::atomic<int32_t> count_;
 };
 
 template <typename T>
 class SharedCount : public SharedCount_Base {
-public:
-    explicit SharedCount(T* object) : SharedCount_Base(object != nullptr ? 1 : 0), object_(object) {}
+  public:
+    explicit SharedCount(T* object)
+        : SharedCount_Base(object != nullptr ? 1 : 0), object_(object) {}
     void dispose() override {
         delete object_;
         object_ = nullptr;
     }
 
-private:
+  private:
     T* object_;
 };
 
@@ -201,7 +203,7 @@ private:
 // SharedPtr is changed by one thread at a time; copies may live anywhere.
 template <typename T>
 class SharedPtr {
-public:
+  public:
     SharedPtr() = default;
     explicit SharedPtr(T* p) { adopt(p); }
     SharedPtr(const SharedPtr& o) : ptr_(o.ptr_), count_(o.count_) {
@@ -250,7 +252,7 @@ public:
         return ptr_ == o.ptr_;
     }
 
-private:
+  private:
     template <typename U>
     friend class SharedPtr;
 

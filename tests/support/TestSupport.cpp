@@ -28,7 +28,9 @@ CaptureAppender::CaptureAppender() {
     velk::SimpleLogger::addAppender(this);
 }
 
-CaptureAppender::~CaptureAppender() { velk::SimpleLogger::removeAppender(this); }
+CaptureAppender::~CaptureAppender() {
+    velk::SimpleLogger::removeAppender(this);
+}
 
 void CaptureAppender::append(const velk::LogEvent& event) {
     if (!accepts(event.level)) return;
@@ -78,7 +80,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 

@@ -9,7 +9,7 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,14 +17,14 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Registers itself with the logger for its lifetime and keeps every event
 // (minimum level 0 unless set).
 class CaptureAppender : public velk::SimpleLogger::ILogAppender {
-public:
+  public:
     CaptureAppender();
     ~CaptureAppender() override;
     void append(const velk::LogEvent& event) override;
@@ -37,7 +37,7 @@ public:
     std::string dump();  // every event, one per line, for failure messages
     void clear();
 
-private:
+  private:
     velk::concurrent::Mutex lock_;
     std::vector<velk::LogEvent> events_;
 };

@@ -66,11 +66,6 @@ int TyQuotaHandler::start() {
         thread_.reset();
     }
     context_.setStopRequested(false);
-    {
-        // Packets left from before a stop are not handled.
-        velk::concurrent::MutexLock guard(lock_);
-        queue_.clear();
-    }
     thread_.reset(new velk::concurrent::Thread(this, &TyQuotaHandler::run, ""));
     return 0;
 }

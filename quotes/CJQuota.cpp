@@ -15,8 +15,7 @@ constexpr size_t kTradeSize = sizeof(NQFGKCJXX_TradeRec_t);
 
 }  // namespace
 
-CJQuota::CJQuota(QuoteHost& host, QuoteTimes& times, std::atomic<int32_t>& nextTradeNo)
-    : host_(host), times_(times), next_(nextTradeNo) {}
+CJQuota::CJQuota(QuoteContext& context) : context_(context) {}
 
 int CJQuota::open(CDbf& table, const std::string& path) {
     if (table.OpenDB(path, nullptr) != 0) {
@@ -80,7 +79,7 @@ void CJQuota::onPacket(const Packet& packet) {
         const uint32_t next = uint32_t(nextTradeNo());
 
         if (number == 0) {
-            times_.guardText(kNqfgkcjxx, trade.FGKCJSJ, sizeof trade.FGKCJSJ);
+            context_.times().guardText(kNqfgkcjxx, trade.FGKCJSJ, sizeof trade.FGKCJSJ);
             FormatRecord(trade, image);
             if (next == 0) {
                 pending_.insert(pending_.end(), image, image + kImageLength);
@@ -118,7 +117,7 @@ void CJQuota::onPacket(const Packet& packet) {
             table_->Flush();
         } else {
             velk::log(kModule, velk::LevelError, "写非公开成交信息出错，小站将重新连接服务器");
-            host_.ReconnectTcp();
+            context_.host().ReconnectTcp();
             setNext(std::max(verify(), 0));
         }
         // Trades not written come again after the reconnection.
@@ -128,7 +127,7 @@ void CJQuota::onPacket(const Packet& packet) {
 }
 
 void CJQuota::resynchronise() {
-    host_.ReconnectTcp();
+    context_.host().ReconnectTcp();
     setNext(std::max(verify(), 0));
     pending_.clear();
     pendingCount_ = 0;

@@ -8,16 +8,14 @@
 // written twice, because lower numbers are skipped.
 //
 // Runs on the quote handler's worker thread only.
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "controller/Packet.h"
 #include "dbf/CDbf.h"
-#include "quotes/QuoteHost.h"
+#include "quotes/QuoteContext.h"
 #include "quotes/QuoteRecords.h"
-#include "quotes/QuoteTimes.h"
 
 class CJQuota {
   public:
@@ -25,10 +23,10 @@ class CJQuota {
     static constexpr uint32_t kVerifyBlock = 5000;
     static constexpr size_t kImageLength = QuoteTable(kNqfgkcjxx).recordLength;
 
-    // host: ReconnectTcp. nextTradeNo: the trade table's published record
-    // count (the handler's tableCounts entry), which is also the number of
-    // the next trade expected.
-    CJQuota(QuoteHost& host, QuoteTimes& times, std::atomic<int32_t>& nextTradeNo);
+    // The context gives ReconnectTcp and the data times, and holds our
+    // position: the trade table's published record count, which is also the
+    // number of the next trade expected.
+    explicit CJQuota(QuoteContext& context);
     CJQuota(const CJQuota&) = delete;
     CJQuota& operator=(const CJQuota&) = delete;
 
@@ -42,15 +40,13 @@ class CJQuota {
     // One trade packet (type 27), decoded.
     void onPacket(const Packet& packet);
 
-    int32_t nextTradeNo() const { return next_.load(std::memory_order_relaxed); }
+    int32_t nextTradeNo() const { return context_.tableCount(kNqfgkcjxx); }
 
   private:
     void resynchronise();
-    void setNext(int32_t n) { next_.store(n, std::memory_order_relaxed); }
+    void setNext(int32_t n) { context_.setTableCount(kNqfgkcjxx, n); }
 
-    QuoteHost& host_;
-    QuoteTimes& times_;
-    std::atomic<int32_t>& next_;
+    QuoteContext& context_;
     CDbf* table_ = nullptr;
     std::string path_;
     // Images of trades accepted but not yet appended, back to back.

@@ -22,7 +22,7 @@ class CJQuotaTest : public decltest::TableFixture {
   protected:
     CJQuotaTest() { Reset(); }
 
-    void Reset() { quota = std::make_unique<CJQuota>(host, times, next); }
+    void Reset() { quota = std::make_unique<CJQuota>(context); }
     CDbf& Table() { return host.quoteTable(kNqfgkcjxx); }
     int Open() { return quota->open(Table(), Path("NQFGKCJXX.DBF")); }
     void Send(const std::vector<int32_t>& numbers) {
@@ -55,22 +55,24 @@ class CJQuotaTest : public decltest::TableFixture {
         ASSERT_EQ((std::vector<int32_t>{0, 1, 2}), Numbers());
     }
 
+    int32_t Next() const { return context.tableCount(kNqfgkcjxx); }
+
     decltest::RecordingHost host;
-    QuoteTimes times;
-    std::atomic<int32_t> next{0};
+    QuoteContext context{host};
+    QuoteTimes& times = context.times();
     std::unique_ptr<CJQuota> quota;
 };
 
 TEST_F(CJQuotaTest, EmptyTableTakesTheSpecialRecordThenTradesOneAppendEach) {
     ASSERT_EQ(0, Open());
-    EXPECT_EQ(0, next.load());
+    EXPECT_EQ(0, Next());
     Watch();
     Send({0, 1, 2});
     EXPECT_EQ("W321 W1 W4 F W321 W1 W4 F W321 W1 W4 F", Describe(TakeWrites()));
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2}), Numbers());
     EXPECT_TRUE(IsSpecial(kNqfgkcjxx, Records()[0]));
     EXPECT_EQ(Records()[1], FormatRecord(Trade(1)));
-    EXPECT_EQ(3, next.load());
+    EXPECT_EQ(3, Next());
     EXPECT_EQ(3, quota->nextTradeNo());
     EXPECT_EQ(0, host.reconnects);
     EXPECT_EQ(103000, times.get(kNqfgkcjxx));
@@ -82,7 +84,7 @@ TEST_F(CJQuotaTest, LowerNumbersAreSkipped) {
     Send({2, 3, 4});
     EXPECT_EQ("W321 W1 W4 F W321 W1 W4 F", Describe(TakeWrites()));
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3, 4}), Numbers());
-    EXPECT_EQ(5, next.load());
+    EXPECT_EQ(5, Next());
     EXPECT_EQ(0, host.reconnects);
 }
 
@@ -109,7 +111,7 @@ TEST_F(CJQuotaTest, NumberTooHighReconnectsRereadsAndDropsTheRest) {
         for (const decltest::FileEvent& e : events)
             reread |= e.op == platform::FileOp::Read && e.bytes == 3 * 321;
         EXPECT_TRUE(reread) << "the position is read again from the file";
-        EXPECT_EQ(3, next.load());
+        EXPECT_EQ(3, Next());
         EXPECT_EQ((std::vector<int32_t>{0, 1, 2}), Numbers()) << "the rest of the packet dropped";
     }
 }
@@ -117,7 +119,7 @@ TEST_F(CJQuotaTest, NumberTooHighReconnectsRereadsAndDropsTheRest) {
 TEST_F(CJQuotaTest, VerifyCountsUpToTheFirstGap) {
     MakeFile({0, 1, 7, 3});
     ASSERT_EQ(0, Open());
-    EXPECT_EQ(2, next.load());
+    EXPECT_EQ(2, Next());
     EXPECT_EQ(
         1, log.count(
                "非公开成交信息成交序号不连续（发生在第 2 条记录），请重启小站，删掉NQFGKCJXX.DBF！",
@@ -135,7 +137,7 @@ TEST_F(CJQuotaTest, VerifyCountsUpToTheFirstGap) {
     for (const decltest::FileEvent& e : events)
         if (e.op == platform::FileOp::Read && e.bytes >= 1000) reads.push_back(e.bytes);
     EXPECT_EQ((std::vector<size_t>{5000 * 321, 5000 * 321, 501 * 321}), reads);
-    EXPECT_EQ(10501, next.load());
+    EXPECT_EQ(10501, Next());
 }
 
 TEST_F(CJQuotaTest, OpenChecksTheSpecialRecordOnlyWhenTradesVerify) {
@@ -156,7 +158,7 @@ TEST_F(CJQuotaTest, OpenChecksTheSpecialRecordOnlyWhenTradesVerify) {
     MakeFile({4, 5});
     Reset();
     EXPECT_EQ(0, Open());
-    EXPECT_EQ(0, next.load());
+    EXPECT_EQ(0, Next());
     EXPECT_EQ(1u, ui.boxes.size());
 
     Reset();
@@ -187,12 +189,12 @@ TEST_F(CJQuotaTest, FailedAppendReconnectsAndTheTradeComesAgain) {
     EXPECT_EQ(1, log.count("写非公开成交信息出错，小站将重新连接服务器", "TyQuotaHandler",
                            velk::LevelError));
     EXPECT_EQ(1, host.reconnects);
-    EXPECT_EQ(3, next.load()) << "re-read from the file";
+    EXPECT_EQ(3, Next()) << "re-read from the file";
     platform::faults::ClearFileFaults();
 
     Send({3, 4});
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3, 4}), Numbers());
-    EXPECT_EQ(5, next.load());
+    EXPECT_EQ(5, Next());
     EXPECT_EQ(1, host.reconnects);
 
     // A failure in the middle of a packet: the following trade is then
@@ -202,7 +204,7 @@ TEST_F(CJQuotaTest, FailedAppendReconnectsAndTheTradeComesAgain) {
     platform::faults::ClearFileFaults();
     EXPECT_EQ(3, host.reconnects);
     EXPECT_EQ(1, log.count("收到错误的成交序号 6，期望收到的成交序号为 5"));
-    EXPECT_EQ(5, next.load());
+    EXPECT_EQ(5, Next());
     EXPECT_EQ(5u, Records().size());
 }
 
@@ -217,7 +219,7 @@ TEST_F(CJQuotaTest, UnreadableTableNeverTakesTheSpecialRecordAsNew) {
     EXPECT_EQ(1, log.count("读取非公开成交信息库失败，请检查NQFGKCJXX.DBF，并重启小站！", "CJQuota",
                            velk::LevelError));
     EXPECT_EQ(1, host.reconnects);
-    EXPECT_EQ(0, next.load());
+    EXPECT_EQ(0, Next());
     platform::faults::ClearFileFaults();
 
     // The master station resends from 0; the special record is not appended
@@ -227,7 +229,7 @@ TEST_F(CJQuotaTest, UnreadableTableNeverTakesTheSpecialRecordAsNew) {
     EXPECT_EQ(2, host.reconnects);
     EXPECT_EQ(1, log.count("写非公开成交信息出错"));
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), Numbers());
-    EXPECT_EQ(4, next.load());
+    EXPECT_EQ(4, Next());
 }
 
 TEST_F(CJQuotaTest, EntriesFollowTheBytesPresent) {
@@ -238,7 +240,7 @@ TEST_F(CJQuotaTest, EntriesFollowTheBytesPresent) {
     cut->setOrigLen(2 * 307);  // claims two, holds one and a part
     quota->onPacket(*cut);
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3}), Numbers());
-    EXPECT_EQ(4, next.load());
+    EXPECT_EQ(4, Next());
 }
 
 TEST_F(CJQuotaTest, RestartContinuesWithoutDuplicates) {
@@ -246,9 +248,9 @@ TEST_F(CJQuotaTest, RestartContinuesWithoutDuplicates) {
     Send({3});
     Table().Close();
     Reset();
-    next = 0;
+    context.setTableCount(kNqfgkcjxx, 0);
     ASSERT_EQ(0, Open());
-    EXPECT_EQ(4, next.load());
+    EXPECT_EQ(4, Next());
     Send({0, 1, 2, 3, 4, 5});
     EXPECT_EQ((std::vector<int32_t>{0, 1, 2, 3, 4, 5}), Numbers());
     EXPECT_EQ(0, host.reconnects);

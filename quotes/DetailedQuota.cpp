@@ -60,14 +60,13 @@ const DetailedQuota::Texts& DetailedQuota::TextsFor(QuoteTableId id) {
     return id == kNqfgksbxx ? fgksbxx : xyxx;
 }
 
-DetailedQuota::DetailedQuota(QuoteTableId id, QuoteTimes& times, std::atomic<int32_t>& count,
+DetailedQuota::DetailedQuota(QuoteTableId id, QuoteContext& context,
                              std::function<bool()> stopRequested)
     : id_(id == kNqfgksbxx ? kNqfgksbxx : kNqxyxx),
       texts_(TextsFor(id_)),
       imageLength_(QuoteTable(id_).recordLength),
       statusOffset_(size_t(QuoteTable(id_).fields[QuoteTable(id_).statusField].offset)),
-      times_(times),
-      count_(count),
+      context_(context),
       stopRequested_(std::move(stopRequested)) {}
 
 static_assert(DetailedQuota::kMaxImage >= QuoteTable(kNqxyxx).recordLength &&
@@ -253,7 +252,7 @@ void DetailedQuota::dealEntries(const uint8_t* entries, uint32_t n, int16_t mode
         std::memcpy(&entry, entries + size_t(i) * sizeof entry, sizeof entry);
         const int32_t entryNo = entry.entryNo;
         if (mode == 1 && entryNo != 0) StatusOf(entry.rec) = entry.operation == 2 ? '0' : '1';
-        if (entryNo == 0) times_.guardText(id_, TimeOf(entry.rec), 6);
+        if (entryNo == 0) context_.times().guardText(id_, TimeOf(entry.rec), 6);
         apply(entry.rec);
     }
 }
@@ -433,13 +432,12 @@ void DetailedQuota::waitBeforeRetry() {
 }
 
 bool DetailedQuota::stopRequested() const {
-    return stopRequested_ && stopRequested_();
+    return stopRequested_ ? stopRequested_() : context_.stopRequested();
 }
 
 void DetailedQuota::publishCount() {
     const size_t special = (specialInFile_ || specialSeen_) ? 1 : 0;
-    count_.store(int32_t(std::min<size_t>(active_.size() + special, INT32_MAX)),
-                 std::memory_order_relaxed);
+    context_.setTableCount(id_, int32_t(std::min<size_t>(active_.size() + special, INT32_MAX)));
 }
 
 // --- inspection ----------------------------------------------------------------

@@ -13,7 +13,6 @@
 //
 // Runs on the quote handler's worker thread only.
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,9 +24,9 @@
 
 #include "controller/Packet.h"
 #include "dbf/CDbf.h"
+#include "quotes/QuoteContext.h"
 #include "quotes/QuoteRecords.h"
 #include "quotes/QuoteTables.h"
-#include "quotes/QuoteTimes.h"
 
 // Header of a declaration packet's payload (18 bytes, little-endian, packed).
 struct DeclarationHeader {
@@ -59,11 +58,11 @@ class DetailedQuota {
     // Pause between two recovery attempts.
     static constexpr uint32_t kRecoveryPauseMs = 1000;
 
-    // id: kNqxyxx or kNqfgksbxx. count: the table's published record count
-    // (the handler's tableCounts entry). stopRequested: the handler's stop
-    // flag, which ends the recovery loop.
-    DetailedQuota(QuoteTableId id, QuoteTimes& times, std::atomic<int32_t>& count,
-                  std::function<bool()> stopRequested);
+    // id: kNqxyxx or kNqfgksbxx. The context gives the data times, takes the
+    // published record count and carries the handler's stop flag, which ends
+    // the recovery loop; stopRequested, when given, is asked instead of it.
+    DetailedQuota(QuoteTableId id, QuoteContext& context,
+                  std::function<bool()> stopRequested = nullptr);
     DetailedQuota(const DetailedQuota&) = delete;
     DetailedQuota& operator=(const DetailedQuota&) = delete;
 
@@ -96,7 +95,7 @@ class DetailedQuota {
     QuoteTableId id() const { return id_; }
     // tableId of the data model: the table's number once opened, 6 before.
     int32_t tableId() const { return tableId_; }
-    int32_t tableCount() const { return count_.load(std::memory_order_relaxed); }
+    int32_t tableCount() const { return context_.tableCount(id_); }
     int32_t curRound() const { return curRound_; }
     int32_t curDelta() const { return curDelta_; }
     int32_t received() const { return received_; }
@@ -138,8 +137,7 @@ class DetailedQuota {
     const Texts& texts_;
     const size_t imageLength_;
     const size_t statusOffset_;
-    QuoteTimes& times_;
-    std::atomic<int32_t>& count_;
+    QuoteContext& context_;
     std::function<bool()> stopRequested_;
 
     // Round state.

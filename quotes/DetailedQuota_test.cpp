@@ -40,11 +40,11 @@ XE Decl(int32_t entryNo, const std::string& code, int32_t number, char status = 
 
 class DetailedQuotaTest : public decltest::TableFixture {
   protected:
-    DetailedQuotaTest() : table(QuoteSchema(kNqxyxx)) { Reset(); }
+    DetailedQuotaTest() { Reset(); }
 
     // A fresh table state, as after a start of the station.
     void Reset() {
-        quota = std::make_unique<DetailedQuota>(kNqxyxx, times, count, [this] { return Stop(); });
+        quota = std::make_unique<DetailedQuota>(kNqxyxx, context, [this] { return Stop(); });
     }
     int Open() { return quota->open(table, Path("NQXYXX.DBF")); }
     void Send(int16_t mode, int32_t round, int32_t delta, int32_t total,
@@ -67,16 +67,19 @@ class DetailedQuotaTest : public decltest::TableFixture {
     }
     bool Stop() { return stopHook ? stopHook() : false; }
 
-    QuoteTimes times;
-    std::atomic<int32_t> count{0};
-    CDbf table;
+    int32_t Count() const { return context.tableCount(kNqxyxx); }
+
+    decltest::RecordingHost host;
+    QuoteContext context{host};
+    QuoteTimes& times = context.times();
+    CDbf& table = host.quoteTable(kNqxyxx);
     std::unique_ptr<DetailedQuota> quota;
     std::function<bool()> stopHook;
 };
 
 TEST_F(DetailedQuotaTest, BaseRoundOverTwoPacketsIsAppendedOnceComplete) {
     ASSERT_EQ(0, Open());
-    EXPECT_EQ(0, count.load());
+    EXPECT_EQ(0, Count());
     EXPECT_EQ(kNqxyxx, quota->tableId());
     Watch();
 
@@ -93,7 +96,7 @@ TEST_F(DetailedQuotaTest, BaseRoundOverTwoPacketsIsAppendedOnceComplete) {
     EXPECT_TRUE(IsSpecial(kNqxyxx, records[0]));
     EXPECT_EQ(records[1], quota->imageOf(Key(430001, 1)));
     EXPECT_EQ(records[2], quota->imageOf(Key(430002, 2)));
-    EXPECT_EQ(3, count.load()) << "two active declarations and the special record";
+    EXPECT_EQ(3, Count()) << "two active declarations and the special record";
     EXPECT_TRUE(quota->partDone());
     EXPECT_EQ(0, quota->received());
     EXPECT_EQ(1, log.count("接收到第(round=1,delta=0)轮行情最后一个报文", "TyQuotaHandler",
@@ -105,7 +108,7 @@ TEST_F(DetailedQuotaTest, CountLeavesOutWithdrawnDeclarations) {
     ASSERT_EQ(0, Open());
     Send(kBase, 1, 0, 3, {Special(), Decl(1, "430001", 1, '1'), Decl(2, "430002", 2, '0')});
     EXPECT_EQ(3u, Records().size());
-    EXPECT_EQ(2, count.load());
+    EXPECT_EQ(2, Count());
 }
 
 TEST_F(DetailedQuotaTest, DropRulesForDeltasAndRepeatedPackets) {
@@ -152,7 +155,7 @@ TEST_F(DetailedQuotaTest, DeclarationMissingFromTheNextBaseRoundHasOnlyItsStatus
     expected[50] = '0';
     EXPECT_EQ(expected, Records()[2]);
     EXPECT_EQ("1", Status(1));
-    EXPECT_EQ(2, count.load());
+    EXPECT_EQ(2, Count());
     EXPECT_FALSE(quota->isActive(Key(430002, 2)));
 
     // Round 3 brings B back and changes A: both whole records are rewritten.
@@ -160,7 +163,7 @@ TEST_F(DetailedQuotaTest, DeclarationMissingFromTheNextBaseRoundHasOnlyItsStatus
     EXPECT_EQ("W52 W52 F", Describe(TakeWrites()));
     EXPECT_EQ(before, Records()[2]);
     EXPECT_EQ(Records()[1], quota->imageOf(Key(430001, 1)));
-    EXPECT_EQ(3, count.load());
+    EXPECT_EQ(3, Count());
 }
 
 TEST_F(DetailedQuotaTest, DeltaEntriesTakeTheirStatusFromTheOperation) {
@@ -173,7 +176,7 @@ TEST_F(DetailedQuotaTest, DeltaEntriesTakeTheirStatusFromTheOperation) {
     EXPECT_EQ("0", Status(1));
     EXPECT_EQ("1", Status(3)) << "operation other than 2 makes the declaration active";
     EXPECT_FALSE(quota->isActive(Key(430001, 1)));
-    EXPECT_EQ(3, count.load()) << "B, C and the special record";
+    EXPECT_EQ(3, Count()) << "B, C and the special record";
 }
 
 TEST_F(DetailedQuotaTest, UnchangedResendInADeltaWritesNothing) {
@@ -284,7 +287,7 @@ TEST_F(DetailedQuotaTest, FailedCommitRecoversFromTheFileAndTheNextBaseRoundRest
     EXPECT_EQ(-1, quota->recordNoOf(Key(430003, 3)));
     EXPECT_EQ(0u, quota->pendingCount());
     EXPECT_EQ(0u, quota->changedCount());
-    EXPECT_EQ(3, count.load());
+    EXPECT_EQ(3, Count());
     EXPECT_TRUE(quota->partDone()) << "the part is over; its repeats are dropped";
 
     Send(kBase, 2, 0, 4,
@@ -293,7 +296,7 @@ TEST_F(DetailedQuotaTest, FailedCommitRecoversFromTheFileAndTheNextBaseRoundRest
     ASSERT_EQ(4u, records.size());
     EXPECT_EQ(records[1], quota->imageOf(Key(430001, 1)));
     EXPECT_EQ(records[3], quota->imageOf(Key(430003, 3)));
-    EXPECT_EQ(4, count.load());
+    EXPECT_EQ(4, Count());
 }
 
 TEST_F(DetailedQuotaTest, RecoveryRetriesOnceASecondUntilTheTableOpens) {
@@ -408,7 +411,7 @@ TEST_F(DetailedQuotaFileTest, LoadReadsBlocksOf5000AndNumbersRecordsByPosition) 
     EXPECT_EQ(1, quota->recordNoOf(Key(431001, 1)));
     EXPECT_TRUE(quota->specialInFile());
     EXPECT_FALSE(quota->specialSeen());
-    EXPECT_EQ(8000 + 1, count.load());
+    EXPECT_EQ(8000 + 1, Count());
 }
 
 TEST_F(DetailedQuotaFileTest, DuplicateKeysInTheFileKeepLaterRecordNumbersRight) {
@@ -421,7 +424,7 @@ TEST_F(DetailedQuotaFileTest, DuplicateKeysInTheFileKeepLaterRecordNumbersRight)
     EXPECT_EQ(3, quota->recordNoOf(Key(430001, 1)));
     EXPECT_EQ(4, quota->recordNoOf(Key(430003, 3)));
     EXPECT_FALSE(quota->isActive(Key(430001, 1))) << "the later record says withdrawn";
-    EXPECT_EQ(3, count.load());
+    EXPECT_EQ(3, Count());
 
     Send(kBase, 1, 0, 4,
          {Special(), Decl(1, "430002", 2), Decl(2, "430003", 3, '1', 0, 44), Decl(3, "430004", 4)});
@@ -473,7 +476,7 @@ TEST_F(DetailedQuotaFileTest, RestartContinuesWithoutDuplicates) {
 
     Reset();
     ASSERT_EQ(0, Open());
-    EXPECT_EQ(4, count.load());
+    EXPECT_EQ(4, Count());
     EXPECT_EQ(-1, quota->curRound());
     // Deltas wait for a base round; the base round resends what is in force.
     Send(kDelta, 1, 2, 1, {Decl(1, "430004", 4)});
@@ -485,7 +488,7 @@ TEST_F(DetailedQuotaFileTest, RestartContinuesWithoutDuplicates) {
     Send(kDelta, 2, 1, 1, {Decl(1, "430004", 4)});
     ASSERT_EQ(5u, Records().size());
     EXPECT_EQ(4, quota->recordNoOf(Key(430004, 4)));
-    EXPECT_EQ(5, count.load());
+    EXPECT_EQ(5, Count());
 }
 
 // An independent DBF reader sees the declarations with their values.
@@ -519,8 +522,7 @@ TEST_F(DetailedQuotaFileTest, IndependentReaderSeesTheDeclarations) {
 
 class FgksbxxQuotaTest : public decltest::TableFixture {
   protected:
-    FgksbxxQuotaTest()
-        : table(QuoteSchema(kNqfgksbxx)), quota(kNqfgksbxx, times, count, [] { return false; }) {}
+    FgksbxxQuotaTest() : quota(kNqfgksbxx, context) {}
     void Send(int16_t mode, int32_t round, int32_t delta, int32_t total,
               const std::vector<FE>& entries) {
         quota.onPacket(*decltest::DeclarationPacket<NQFGKSBXX_OrderRec_t>(26, mode, round, delta,
@@ -531,9 +533,12 @@ class FgksbxxQuotaTest : public decltest::TableFixture {
     }
     std::vector<std::string> Records() { return decltest::FileRecords(Path("NQFGKSBXX.DBF")); }
 
-    QuoteTimes times;
-    std::atomic<int32_t> count{0};
-    CDbf table;
+    int32_t Count() const { return context.tableCount(kNqfgksbxx); }
+
+    decltest::RecordingHost host;
+    QuoteContext context{host};
+    QuoteTimes& times = context.times();
+    CDbf& table = host.quoteTable(kNqfgksbxx);
     DetailedQuota quota;
 };
 
@@ -542,7 +547,7 @@ TEST_F(FgksbxxQuotaTest, KeyStatusFieldTimeAndTextsAreItsOwn) {
     EXPECT_EQ(kNqfgksbxx, quota.tableId());
     Send(kBase, 5, 0, 3, {{0, 0, FgksbxxSpecial("100001")}, Decl(1, 11), Decl(2, 12)});
     ASSERT_EQ(3u, Records().size());
-    EXPECT_EQ(3, count.load());
+    EXPECT_EQ(3, Count());
     EXPECT_EQ(100001, times.get(kNqfgksbxx));
     EXPECT_EQ(1, quota.recordNoOf(11)) << "the key is FGKYDH alone";
     EXPECT_EQ(1, log.count("接收到第(round=5,delta=0)轮非公开申报信息最后一个报文"));
@@ -559,12 +564,12 @@ TEST_F(FgksbxxQuotaTest, KeyStatusFieldTimeAndTextsAreItsOwn) {
     std::vector<std::string> records = Records();
     EXPECT_EQ("0", decltest::Field(kNqfgksbxx, 8, records[1]));
     EXPECT_EQ("1", decltest::Field(kNqfgksbxx, 8, records[2]));
-    EXPECT_EQ(2, count.load());
+    EXPECT_EQ(2, Count());
 
     // A delta withdrawal through the operation.
     Send(kDelta, 6, 1, 1, {Decl(1, 12, '1', 2)});
     EXPECT_EQ("0", decltest::Field(kNqfgksbxx, 8, Records()[2]));
-    EXPECT_EQ(1, count.load());
+    EXPECT_EQ(1, Count());
 }
 
 }  // namespace

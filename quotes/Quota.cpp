@@ -287,7 +287,9 @@ int Quota<T>::storeRecord(int32_t r, const T& record, bool closeMark, bool isLas
         return 0;
     }
 
-    const uint32_t now = platform::TickCount();
+    // The tick matters only around the close mark; live records skip it.
+    const bool closing = kTable == kNqhq && (closed_ || closeMark);
+    const uint32_t now = closing ? platform::TickCount() : 0;
     if (kTable == kNqhq && !closed_ && closeMark) {
         closed_ = true;
         closeTick_ = now;
@@ -358,7 +360,8 @@ int Quota<T>::writeAll() {
 template <typename T>
 int Quota<T>::writeRange() {
     if (dirtyHigh_ == kNothingHigh) return 0;
-    const uint32_t start = platform::TickCount();
+    const bool timed = On(velk::RunParams::instance().testPerformance);
+    const uint32_t start = timed ? platform::TickCount() : 0;
     const int result = writeRecords(dirtyLow_, dirtyHigh_ - dirtyLow_ + 1);
     if (result != 0) {
         // The range stays pending and goes out with the next one.
@@ -367,7 +370,7 @@ int Quota<T>::writeRange() {
                   path_.c_str(), dirtyLow_, dirtyHigh_, result);
         return result;
     }
-    if (On(velk::RunParams::instance().testPerformance)) {
+    if (timed) {
         velk::log(kQuotaModule, velk::LevelDetail, TextsOf<T>().rangeWriteTime, path_.c_str(),
                   dirtyLow_, dirtyHigh_, int(platform::TickCount() - start));
     }

@@ -171,6 +171,16 @@ int DetailedQuota::load() {
 // --- packets -------------------------------------------------------------------
 
 void DetailedQuota::onPacket(const Packet& packet) {
+    if (table_ == nullptr) {
+        // Received but never opened (a switch other than 0 and 1): there is
+        // no file to keep, and no recovery could give us one.
+        if (!reportedUnopened_) {
+            velk::log(kModule, velk::LevelWarn, "%s 未打开，不处理其数据包",
+                      QuoteTable(id_).fileName);
+            reportedUnopened_ = true;
+        }
+        return;
+    }
     // The decoded payload length, never beyond the bytes the packet holds.
     const uint32_t length = std::min<uint32_t>(packet.origLen(), packet.payloadRoom());
     if (length < sizeof(DeclarationHeader)) {

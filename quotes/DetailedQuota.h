@@ -148,6 +148,7 @@ class DetailedQuota {
     // A recovery the stop flag cut short: the maps may disagree with the file,
     // so nothing is taken in before the next recovery succeeds.
     bool needsRecovery_ = false;
+    bool reportedUnopened_ = false;
 
     // Keys of the new declarations, in arrival order; their images are in
     // all_ and their record numbers follow the file's last record.

@@ -144,6 +144,15 @@ TEST_F(DetailedQuotaTest, DropRulesForDeltasAndRepeatedPackets) {
     EXPECT_NE(std::string::npos, quota->imageOf(Key(430001, 1)).find("        1000"));
 }
 
+TEST_F(DetailedQuotaTest, TableNeverOpenedTakesNoPacket) {
+    Send(kBase, 1, 0, 1, {Special()});
+    Send(kBase, 2, 0, 1, {Special()});
+    EXPECT_EQ(1, log.count("NQXYXX.DBF 未打开，不处理其数据包", "TyQuotaHandler", velk::LevelWarn));
+    EXPECT_EQ(0u, quota->knownCount());
+    EXPECT_EQ(-1, quota->curRound());
+    EXPECT_EQ(0, log.count("尝试恢复DBF库"));
+}
+
 TEST_F(DetailedQuotaTest, DeclarationMissingFromTheNextBaseRoundHasOnlyItsStatusWritten) {
     BaseRoundOne();
     const std::string before = Records()[2];

@@ -67,7 +67,15 @@ int32_t CJQuota::verify() {
 }
 
 void CJQuota::onPacket(const Packet& packet) {
-    if (table_ == nullptr) return;
+    if (table_ == nullptr) {
+        // Received but never opened (a switch other than 0 and 1).
+        if (!reportedUnopened_) {
+            velk::log(kModule, velk::LevelWarn, "%s 未打开，不处理其数据包",
+                      QuoteTable(kNqfgkcjxx).fileName);
+            reportedUnopened_ = true;
+        }
+        return;
+    }
     // The decoded payload length, never beyond the bytes the packet holds.
     const uint32_t length = std::min<uint32_t>(packet.origLen(), packet.payloadRoom());
     const uint32_t n = length / uint32_t(kTradeSize);

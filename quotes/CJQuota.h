@@ -52,4 +52,5 @@ class CJQuota {
     // Images of trades accepted but not yet appended, back to back.
     std::vector<char> pending_;
     uint32_t pendingCount_ = 0;
+    bool reportedUnopened_ = false;
 };

@@ -20,8 +20,11 @@ TyQuotaHandler::TyQuotaHandler(velk::concurrent::SharedPtr<QuoteHost> host)
       context_(*host_),
       market_(context_),
       nqhq_(context_),
+      nqxyxx_(kNqxyxx, context_),
       nqzsxx_(context_),
-      nqxx_(context_) {}
+      nqxx_(context_),
+      nqfgkcjxx_(context_),
+      nqfgksbxx_(kNqfgksbxx, context_) {}
 
 TyQuotaHandler::~TyQuotaHandler() {
     stop();
@@ -49,14 +52,28 @@ int TyQuotaHandler::init(const QuoteConfig& config) {
                 "Init_NQXX, 初始化NQXX.DBF失败")) {
         return -1;
     }
-    // 3. Agreement-transfer declarations (NQXYXX.DBF) are opened here.
+    // 3. Agreement-transfer declarations.
+    if (!Opened(nqxyxx_.open(context_.table(kNqxyxx), tablePath(kNqxyxx)),
+                "Init_NQXYWT, 初始化NQXYWT.DBF失败")) {
+        return -1;
+    }
     // 4. Market-making declarations, when received.
     if (conf.rcvZSXX == 1 && !Opened(nqzsxx_.open(context_.table(kNqzsxx), tablePath(kNqzsxx)),
                                      "Init_NQZSWT, 初始化NQZSWT.DBF失败")) {
         return -1;
     }
-    // 5. Non-public declarations (NQFGKSBXX.DBF, rcvFGKSBXX = 1) are opened here.
-    // 6. Non-public trades (NQFGKCJXX.DBF, rcvFGKCJXX = 1) are opened here.
+    // 5. Non-public declarations, when received.
+    if (conf.rcvFGKSBXX == 1 &&
+        !Opened(nqfgksbxx_.open(context_.table(kNqfgksbxx), tablePath(kNqfgksbxx)),
+                "Init_NQFGKSBXX, 初始化NQFGKSBXX.DBF失败")) {
+        return -1;
+    }
+    // 6. Non-public trades, when received.
+    if (conf.rcvFGKCJXX == 1 &&
+        !Opened(nqfgkcjxx_.open(context_.table(kNqfgkcjxx), tablePath(kNqfgkcjxx)),
+                "Init_NQFGKCJXX, 初始化NQFGKCJXX.DBF失败")) {
+        return -1;
+    }
     return 0;
 }
 
@@ -135,25 +152,20 @@ int TyQuotaHandler::dealPacket(const Packet::Ptr& packet) {
             nqhq_.onPacket(p);
             break;
         case 23:
-            notHandled(p, kNqxyxx);
+            nqxyxx_.onPacket(p);
             break;
         case 24:
             if (conf.rcvZSXX != 0) nqzsxx_.onPacket(p);
             break;
         case 26:
-            if (conf.rcvFGKSBXX != 0) notHandled(p, kNqfgksbxx);
+            if (conf.rcvFGKSBXX != 0) nqfgksbxx_.onPacket(p);
             break;
         case 27:
-            if (conf.rcvFGKCJXX != 0) notHandled(p, kNqfgkcjxx);
+            if (conf.rcvFGKCJXX != 0) nqfgkcjxx_.onPacket(p);
             break;
         default:
             velk::log(kModule, velk::LevelWarn, "unkown packet type %d", int(p.type()));
             break;
     }
     return 0;
-}
-
-void TyQuotaHandler::notHandled(const Packet& packet, QuoteTableId table) {
-    velk::log(kModule, velk::LevelWarn, "本版本尚不处理 %s 的数据包（类型 %d），丢弃此包",
-              QuoteTable(table).fileName, int(packet.type()));
 }

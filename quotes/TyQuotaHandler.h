@@ -12,6 +12,8 @@
 #include <string>
 
 #include "controller/Packet.h"
+#include "quotes/CJQuota.h"
+#include "quotes/DetailedQuota.h"
 #include "quotes/MarketState.h"
 #include "quotes/Quota.h"
 #include "quotes/QuoteContext.h"
@@ -73,14 +75,14 @@ class TyQuotaHandler {
     // The path QuoteConfig gave for a table.
     const std::string& tablePath(QuoteTableId id) const;
     Quota<SnapshotRec_t>& nqhq() { return nqhq_; }
+    DetailedQuota& nqxyxx() { return nqxyxx_; }
     Quota<NQZSXX_OrderRec_t>& nqzsxx() { return nqzsxx_; }
     Quota<ZqxxRec_t>& nqxx() { return nqxx_; }
+    CJQuota& nqfgkcjxx() { return nqfgkcjxx_; }
+    DetailedQuota& nqfgksbxx() { return nqfgksbxx_; }
 
   private:
     void run();
-    // A packet of a table this build does not write yet: logged, not lost
-    // silently.
-    void notHandled(const Packet& packet, QuoteTableId table);
 
     // The controller's side; first, the context refers to it.
     velk::concurrent::SharedPtr<QuoteHost> host_;
@@ -91,8 +93,11 @@ class TyQuotaHandler {
     QuoteConfig config_;
     // The table states, one member per table.
     Quota<SnapshotRec_t> nqhq_;
+    DetailedQuota nqxyxx_;
     Quota<NQZSXX_OrderRec_t> nqzsxx_;
     Quota<ZqxxRec_t> nqxx_;
+    CJQuota nqfgkcjxx_;
+    DetailedQuota nqfgksbxx_;
 
     mutable velk::concurrent::Mutex lock_;  // guards the queue only
     velk::concurrent::SharedPtr<velk::concurrent::Thread> thread_;

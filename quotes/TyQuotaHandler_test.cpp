@@ -79,22 +79,51 @@ TEST_F(TyQuotaHandlerTest, InitOpensTheSnapshotTablesInOrder) {
 TEST_F(TyQuotaHandlerTest, InitStopsAtTheFirstTableThatFails) {
     struct Case {
         int badSlot;
-        int rcvZSXX;
         const char* message;
+        const char* tableMessage;  // the table's own open failure, or nullptr
         std::vector<const char*> created;
         std::vector<const char*> notCreated;
     };
     const std::vector<Case> cases = {
-        {0, 1, "Init_NQHQ, 初始化NQHQ.DBF失败", {}, {"NQXX.DBF", "NQZSXX.DBF"}},
-        {3, 1, "Init_NQXX, 初始化NQXX.DBF失败", {"NQHQ.DBF"}, {"NQZSXX.DBF"}},
-        {2, 1, "Init_NQZSWT, 初始化NQZSWT.DBF失败", {"NQHQ.DBF", "NQXX.DBF"}, {}},
+        {0,
+         "Init_NQHQ, 初始化NQHQ.DBF失败",
+         nullptr,
+         {},
+         {"NQXX.DBF", "NQXYXX.DBF", "NQZSXX.DBF", "NQFGKSBXX.DBF", "NQFGKCJXX.DBF"}},
+        {3,
+         "Init_NQXX, 初始化NQXX.DBF失败",
+         nullptr,
+         {"NQHQ.DBF"},
+         {"NQXYXX.DBF", "NQZSXX.DBF", "NQFGKSBXX.DBF", "NQFGKCJXX.DBF"}},
+        {1,
+         "Init_NQXYWT, 初始化NQXYWT.DBF失败",
+         "打开协议转让投资者申报信息库",
+         {"NQHQ.DBF", "NQXX.DBF"},
+         {"NQZSXX.DBF", "NQFGKSBXX.DBF", "NQFGKCJXX.DBF"}},
+        {2,
+         "Init_NQZSWT, 初始化NQZSWT.DBF失败",
+         nullptr,
+         {"NQHQ.DBF", "NQXX.DBF", "NQXYXX.DBF"},
+         {"NQFGKSBXX.DBF", "NQFGKCJXX.DBF"}},
+        {5,
+         "Init_NQFGKSBXX, 初始化NQFGKSBXX.DBF失败",
+         "打开非公开申报信息库",
+         {"NQHQ.DBF", "NQXX.DBF", "NQXYXX.DBF", "NQZSXX.DBF"},
+         {"NQFGKCJXX.DBF"}},
+        {4,
+         "Init_NQFGKCJXX, 初始化NQFGKCJXX.DBF失败",
+         "打开非公开成交信息库",
+         {"NQHQ.DBF", "NQXX.DBF", "NQXYXX.DBF", "NQZSXX.DBF", "NQFGKSBXX.DBF"},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         testsupport::TempDir dir;
         quotetest::TestQuoteHost* host = new quotetest::TestQuoteHost;
         SharedPtr<QuoteHost> ref(host);
-        host->conf.rcvZSXX = c.rcvZSXX;
+        host->conf.rcvZSXX = 1;
+        host->conf.rcvFGKSBXX = 1;
+        host->conf.rcvFGKCJXX = 1;
         TyQuotaHandler handler(ref);
         QuoteConfig config;
         for (int slot = 0; slot < 6; ++slot) {
@@ -105,6 +134,18 @@ TEST_F(TyQuotaHandlerTest, InitStopsAtTheFirstTableThatFails) {
         log_.clear();
         EXPECT_EQ(handler.init(config), -1);
         EXPECT_EQ(log_.count(c.message, "TyQuotaHandler", velk::LevelError), 1) << log_.dump();
+        if (c.tableMessage != nullptr) {
+            const std::string text = std::string(c.tableMessage) + dir.file("no-such-dir/x.DBF");
+            EXPECT_EQ(log_.count(text, "TyQuotaHandler", velk::LevelError), 1) << log_.dump();
+            // The table's message comes before the handler's.
+            std::vector<velk::LogEvent> events = log_.events();
+            size_t table = events.size(), init = events.size();
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (events[i].text.find(text) != std::string::npos) table = i;
+                if (events[i].text.find(c.message) != std::string::npos) init = i;
+            }
+            EXPECT_LT(table, init);
+        }
         for (const char* name : c.created) EXPECT_TRUE(testsupport::Exists(dir.file(name))) << name;
         for (const char* name : c.notCreated) {
             EXPECT_FALSE(testsupport::Exists(dir.file(name))) << name;
@@ -154,18 +195,17 @@ TEST_F(TyQuotaHandlerTest, DispatchByPacketType) {
     EXPECT_EQ(handler_->GetMarketStateText(), "上午开市");
     EXPECT_EQ(handler_->openTimeText(), "09:30-11:30, 13:00-15:00");
 
-    // Types whose tables this build does not write are not lost silently;
-    // those switched off are ignored; anything else is unknown.
+    // Types switched off are ignored without a word; anything else is
+    // unknown.
     struct Case {
         int type;
         const char* message;  // nullptr: no log line at all
     };
     host_->conf.rcvFGKSBXX = 0;
     host_->conf.rcvFGKCJXX = 0;
-    for (const Case& c : {Case{25, "unkown packet type 25"}, Case{0, "unkown packet type 0"},
-                          Case{-3, "unkown packet type -3"},
-                          Case{23, "本版本尚不处理 NQXYXX.DBF 的数据包（类型 23），丢弃此包"},
-                          Case{26, nullptr}, Case{27, nullptr}}) {
+    for (const Case& c :
+         {Case{25, "unkown packet type 25"}, Case{0, "unkown packet type 0"},
+          Case{-3, "unkown packet type -3"}, Case{26, nullptr}, Case{27, nullptr}}) {
         SCOPED_TRACE(c.type);
         log_.clear();
         EXPECT_EQ(handler_->dealPacket(MakePacket(c.type, std::string(40, '\0'))), 0);
@@ -175,17 +215,6 @@ TEST_F(TyQuotaHandlerTest, DispatchByPacketType) {
             EXPECT_EQ(log_.count(c.message, "TyQuotaHandler", velk::LevelWarn), 1) << log_.dump();
         }
     }
-    host_->conf.rcvFGKSBXX = 1;
-    host_->conf.rcvFGKCJXX = 1;
-    log_.clear();
-    handler_->dealPacket(MakePacket(26, std::string(40, '\0')));
-    handler_->dealPacket(MakePacket(27, std::string(40, '\0')));
-    EXPECT_EQ(log_.count("本版本尚不处理 NQFGKSBXX.DBF 的数据包（类型 26）", "TyQuotaHandler",
-                         velk::LevelWarn),
-              1);
-    EXPECT_EQ(log_.count("本版本尚不处理 NQFGKCJXX.DBF 的数据包（类型 27）", "TyQuotaHandler",
-                         velk::LevelWarn),
-              1);
     EXPECT_EQ(handler_->dealPacket(Packet::Ptr()), 0);
 }
 

@@ -117,9 +117,9 @@ void DetailedQuota::clearMaps() {
 int DetailedQuota::load() {
     if (table_ == nullptr) return -1;
     clearMaps();
+    if (!table_->isOpen) return -1;
     // Our images put every field where the standard layout has it; a file
     // laid out otherwise would be garbled by them, and read wrongly here.
-    if (!table_->isOpen) return -1;
     if (!layoutMatches()) {
         velk::log(kModule, velk::LevelError, "%s 的库结构与本程序写入的记录格式不符，无法导入",
                   path_.c_str());

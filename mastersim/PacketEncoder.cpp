@@ -74,7 +74,7 @@ Wire PacketEncoder::encode(int8_t type, uint8_t flags, const uint8_t* plain, siz
     if (sent > kMaxPayload) return nullptr;
     auto bytes = std::make_shared<std::vector<uint8_t>>(kHeaderSize + sent, 0);
     uint8_t* payload = bytes->data() + kHeaderSize;
-    std::memcpy(payload, data, n);
+    if (n > 0) std::memcpy(payload, data, n);
     if ((flags & kRc6) != 0) {
         // The bytes after the plaintext up to the block boundary are zero
         // (the vector was cleared) and are enciphered with the last block.

@@ -42,7 +42,7 @@ Bytes WirePacket(uint32_t channelId, uint32_t seqNo, int8_t type, const Bytes& p
     put16(10, uint32_t(payload.size()));
     put16(12, uint32_t(payload.size()));
     put16(14, uint32_t(payload.size()));
-    std::memcpy(b.data() + 20, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(b.data() + 20, payload.data(), payload.size());
     return b;
 }
 

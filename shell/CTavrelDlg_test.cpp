@@ -79,7 +79,7 @@ std::vector<uint8_t> WirePacket(uint32_t channelId, uint32_t seqNo, int8_t type,
         b[at] = uint8_t(payload.size());
         b[at + 1] = uint8_t(payload.size() >> 8);
     }
-    std::memcpy(b.data() + 20, payload.data(), payload.size());
+    if (!payload.empty()) std::memcpy(b.data() + 20, payload.data(), payload.size());
     return b;
 }
 

@@ -1,6 +1,7 @@
 #include "controller/RcvController.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +25,12 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr const char* kModule = "RcvController";
 
+// Ports of this test process alone (each test case runs as a process of its
+// own under CTest), so that runs side by side never hear each other.
+uint16_t TestPort(int k) {
+    return uint16_t(20000 + int(getpid()) % 997 * 10 + k);
+}
+
 // A packet as the master station sends it, header written byte by byte:
 // no checksum, no cipher, no compression.
 Bytes WirePacket(uint32_t channelId, uint32_t seqNo, int8_t type, const Bytes& payload = {}) {
@@ -42,7 +49,7 @@ Bytes WirePacket(uint32_t channelId, uint32_t seqNo, int8_t type, const Bytes& p
     put16(10, uint32_t(payload.size()));
     put16(12, uint32_t(payload.size()));
     put16(14, uint32_t(payload.size()));
-    if (!payload.empty()) std::memcpy(b.data() + 20, payload.data(), payload.size());
+    for (size_t i = 0; i < payload.size(); ++i) b[20 + i] = payload[i];
     return b;
 }
 
@@ -251,7 +258,7 @@ TEST_F(RcvControllerTest, ChannelSilenceIsMeasuredAcrossTheTickWrap) {
 
 TEST_F(RcvControllerTest, FailoverTimerPostsTheCheckEveryThreeSecondsUntilStopped) {
     platform::ScopedFakeClock clock;
-    conf.mcRcvPort1 = conf.mcRcvPort2 = 47301;
+    conf.mcRcvPort1 = conf.mcRcvPort2 = TestPort(1);
     RcvController& c = initialised();
     ASSERT_EQ(0, c.Start()) << log.dump();
     int32_t id = c.GetFailoverTimerId();
@@ -342,8 +349,8 @@ TEST_F(RcvControllerTest, FatalEventsReachTheWindowOnceAndDocumentsOnlyWhileRunn
 }
 
 TEST_F(RcvControllerTest, ReceivesOverLoopbackMulticastAndStopsInOrderWithTheTotals) {
-    conf.mcRcvPort1 = 47302;
-    conf.mcRcvPort2 = 47303;
+    conf.mcRcvPort1 = TestPort(2);
+    conf.mcRcvPort2 = TestPort(3);
     RcvController& c = initialised();
     ASSERT_EQ(0, c.Start()) << log.dump();
     EXPECT_EQ(1, log.count("频道2000011组播启动成功", kModule, 200));

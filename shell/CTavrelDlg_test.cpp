@@ -1,6 +1,7 @@
 #include "shell/CTavrelDlg.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,12 @@
 namespace {
 
 using shelltest::RecordingUiHost;
+
+// Ports of this test process alone (each test case runs as a process of its
+// own under CTest), so that runs side by side never hear each other.
+uint16_t TestPort(int k) {
+    return uint16_t(20000 + int(getpid()) % 997 * 10 + k);
+}
 
 class FakeView : public MainView {
   public:
@@ -79,7 +86,7 @@ std::vector<uint8_t> WirePacket(uint32_t channelId, uint32_t seqNo, int8_t type,
         b[at] = uint8_t(payload.size());
         b[at + 1] = uint8_t(payload.size() >> 8);
     }
-    if (!payload.empty()) std::memcpy(b.data() + 20, payload.data(), payload.size());
+    for (size_t i = 0; i < payload.size(); ++i) b[20 + i] = payload[i];
     return b;
 }
 
@@ -109,7 +116,7 @@ class CTavrelDlgTest : public ::testing::Test {
     void SetUp() override {
         velk::RunParams::instance().clear();
         velk::RunParams::instance().viewLogLevel = 300;
-        setup.conf = shelltest::LoopbackConfig(dir.path(), 47601, 47602);
+        setup.conf = shelltest::LoopbackConfig(dir.path(), TestPort(1), TestPort(2));
         ASSERT_EQ(0, velk::util::EnsureDir(setup.conf.szDefaultDataPath));
         setup.paths = ConfigPaths::ForProgramDir(dir.path());
         setup.paths.exePath = dir.file("tavrel");

@@ -83,6 +83,7 @@ int CTavrelApp::FindProgramDirectory(const std::string& dirOption) {
         progDir = slash == 0 ? "/" : exePath.substr(0, slash);
     } else {
         char resolved[PATH_MAX];
+        errno = 0;
         if (realpath(dirOption.c_str(), resolved) == nullptr || !platform::IsDirectory(resolved)) {
             return Fatal("程序目录 " + dirOption + " 不存在或不能访问：" +
                          velk::util::ErrorText(errno != 0 ? errno : ENOTDIR));

@@ -31,6 +31,12 @@ uint32_t Addr(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
 
 const uint32_t kLoopback = Addr(127, 0, 0, 1);
 
+// Ports of this test process alone (each test case runs as a process of its
+// own under CTest), so that runs side by side never hear each other.
+uint16_t TestPort(int k) {
+    return uint16_t(20000 + int(getpid()) % 997 * 10 + k);
+}
+
 // Records what the receiver hands over.
 class RecordingSink : public PacketSink {
   public:
@@ -104,7 +110,7 @@ struct Receiver {
 
 TEST(McastCommHandler, AcceptsHeaderOnlyAndFullSizeDatagramsWithTheirBytes) {
     testsupport::CaptureAppender log;
-    Receiver r(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 1), 47201));
+    Receiver r(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 1), TestPort(1)));
     ASSERT_EQ(0, r.handler.Init(&r.channel, true)) << log.dump();
     ASSERT_EQ(0, r.handler.Start());
     Sender s;
@@ -145,7 +151,7 @@ TEST(McastCommHandler, DropsDatagramsThatCannotBePacketsOfItsChannelAndGoesOn) {
          "警告（信道 2000011）：收到一个信道标识不对的包，包头信道标识为 12345，已丢弃！"},
     };
     testsupport::CaptureAppender log;
-    Receiver r(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 2), 47202));
+    Receiver r(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 2), TestPort(2)));
     ASSERT_EQ(0, r.handler.Init(&r.channel, true)) << log.dump();
     ASSERT_EQ(0, r.handler.Start());
     Sender s;
@@ -165,7 +171,7 @@ TEST(McastCommHandler, DropsDatagramsThatCannotBePacketsOfItsChannelAndGoesOn) {
 
 TEST(McastCommHandler, ChannelsSharingAPortEachKeepOnlyTheirOwnPackets) {
     testsupport::CaptureAppender log;
-    const uint16_t port = 47203;
+    const uint16_t port = TestPort(3);
     Receiver primary(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 3), port));
     Receiver backup(MakeChannel(kBackupChannelId, Addr(239, 255, 8, 4), port));
     ASSERT_EQ(0, primary.handler.Init(&primary.channel, true)) << log.dump();
@@ -192,7 +198,7 @@ TEST(McastCommHandler, ChannelsSharingAPortEachKeepOnlyTheirOwnPackets) {
 
 TEST(McastCommHandler, StopEndsAnIdleReceiverWithinAFewPollIntervals) {
     testsupport::CaptureAppender log;
-    Receiver r(MakeChannel(kBackupChannelId, Addr(239, 255, 8, 5), 47204));
+    Receiver r(MakeChannel(kBackupChannelId, Addr(239, 255, 8, 5), TestPort(4)));
     ASSERT_EQ(0, r.handler.Init(&r.channel, true));
     ASSERT_EQ(0, r.handler.Start());
     ASSERT_TRUE(WaitForLog(log, "信道 2100011 的接收线程启动！"));
@@ -213,7 +219,8 @@ TEST(McastCommHandler, SetUpFailuresAreLoggedWithTheirStepAndLeaveNoThread) {
     testsupport::CaptureAppender log;
     // An interface address that no interface of this host has: the join on
     // the configured interface must fail (nothing is sent).
-    Receiver r(MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 6), 47205, Addr(192, 0, 2, 77)));
+    Receiver r(
+        MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 6), TestPort(5), Addr(192, 0, 2, 77)));
     EXPECT_EQ(-1, r.handler.Init(&r.channel, true));
     EXPECT_EQ(1, log.count("MulticastThreadFunc()::setsockopt(IP_ADD_MEMBERSHIP)（信道 2000011）",
                            "McastCommHandler", 500))
@@ -227,7 +234,7 @@ TEST(McastCommHandler, SetUpFailuresAreLoggedWithTheirStepAndLeaveNoThread) {
 
 TEST(McastCommHandler, WithoutAControllerDatagramsAreDroppedWithTheMessage) {
     testsupport::CaptureAppender log;
-    ChannelState c = MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 7), 47206);
+    ChannelState c = MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 7), TestPort(6));
     McastCommHandler handler((SharedPtr<PacketSink>()));
     ASSERT_EQ(0, handler.Init(&c, true));
     ASSERT_EQ(0, handler.Start());
@@ -276,7 +283,7 @@ TEST(McastCommHandler, WithoutTheBindFlagTheGroupIsJoinedOnAnyInterface) {
         testsupport::CaptureAppender log;
         // A configured interface that does not exist: taken, the join would fail.
         Receiver r(
-            MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 8), 47207, Addr(192, 0, 2, 77)));
+            MakeChannel(kPrimaryChannelId, Addr(239, 255, 8, 8), TestPort(7), Addr(192, 0, 2, 77)));
         ASSERT_EQ(0, r.handler.Init(&r.channel, false)) << log.dump();
         ASSERT_EQ(0, r.handler.Start());
         Sender s;

@@ -35,17 +35,21 @@ inline std::string MasterProgram() {
 }
 
 // Groups and ports of this test process alone, so that tests running side
-// by side never hear each other.
+// by side never hear each other (on Linux a socket bound to a port receives
+// every group joined on the host for that port, so the ports must differ,
+// not only the groups). salt (0..7) tells apart the runs of one process.
+// Ports 40000-59999; the unit tests of the receivers use 20000-29999.
 struct Channels {
     std::string group1, group2;
     int port1 = 0, port2 = 0;
     static Channels ForThisProcess(int salt = 0) {
-        const int n = int(getpid()) * 4 + salt * 2;
+        const int slot = (int(getpid()) * 8 + (salt & 7)) % 10000;
         Channels c;
-        c.port1 = 30000 + n % 30000;
+        c.port1 = 40000 + slot * 2;
         c.port2 = c.port1 + 1;
-        c.group1 = "239.201." + std::to_string(n / 250 % 250) + "." + std::to_string(1 + n % 250);
-        c.group2 = "239.202." + std::to_string(n / 250 % 250) + "." + std::to_string(1 + n % 250);
+        const std::string tail = std::to_string(slot / 250) + "." + std::to_string(1 + slot % 250);
+        c.group1 = "239.201." + tail;
+        c.group2 = "239.202." + tail;
         return c;
     }
     std::vector<std::string> masterArgs() const {

@@ -9,6 +9,8 @@
 #
 # Default: one compressed trading day (about two minutes), 8000 securities,
 # the demo directory ${TMPDIR:-/tmp}/tavrel-demo. Ctrl-C stops both cleanly.
+# The build goes to build/ (as scripts/test.sh's), or to $TAVREL_BUILD_DIR;
+# $TAVREL_DEMO_PORT chooses the first of the two UDP ports (39301).
 set -e
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -21,7 +23,7 @@ while [ $# -gt 0 ]; do
     --seconds) SECONDS_OPT="$2"; shift 2 ;;
     --securities) SECURITIES="$2"; shift 2 ;;
     --dir) DEMO_DIR="$2"; shift 2 ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done

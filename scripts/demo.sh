@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
     --seconds) SECONDS_OPT="$2"; shift 2 ;;
     --securities) SECURITIES="$2"; shift 2 ;;
     --dir) DEMO_DIR="$2"; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done

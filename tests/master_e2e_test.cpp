@@ -122,8 +122,8 @@ TEST_F(MasterE2eTest, FaultsAreCountedAsInjectedAndTablesConvergeAfterCleanRound
         {"--securities",    "300",    "--seed",          "5",    "--start-time",      "093000",
          "--day-speed",     "300",    "--duration",      "7",    "--round-interval",  "0.2",
          "--info-interval", "1",      "--base-interval", "1.5",  "--status-interval", "0.5",
-         "--rate",          "0",      "--loss",          "0.04", "--duplicate",       "0.04",
-         "--reorder",       "0.04",   "--corrupt",       "0.04", "--fault-window",    "0.5:3.5",
+         "--rate",          "0",      "--loss",          "0.08", "--duplicate",       "0.08",
+         "--reorder",       "0.08",   "--corrupt",       "0.08", "--fault-window",    "0.5:3.5",
          "--fault-channel", "primary"});
     const e2e::TablesVersusTruth tables = settleAndStop(mastersim::CompareMode::Converged);
     EXPECT_TRUE(tables.equal) << tables.report;

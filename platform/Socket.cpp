@@ -39,6 +39,11 @@ bool JoinMulticastGroup(SocketHandle sock, uint32_t groupAddr, uint32_t interfac
     return ::setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
 }
 
+bool ReceiveOwnGroupsOnly(SocketHandle sock) {
+    int off = 0;
+    return ::setsockopt(sock, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) == 0;
+}
+
 bool SetReceiveBufferSize(SocketHandle sock, int bytes) {
     return ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
 }

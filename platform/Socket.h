@@ -27,6 +27,11 @@ bool BindAnyAddress(SocketHandle sock, uint16_t port);
 // Joins the group on the interface with that local address; 0 (the
 // wildcard) lets the system choose.
 bool JoinMulticastGroup(SocketHandle sock, uint32_t groupAddr, uint32_t interfaceAddr);
+// Limits the socket to the groups it joined itself. Without it Linux hands a
+// socket every datagram sent to its port for any group some socket of the
+// machine joined, so two channels sharing a port would each see the other's
+// traffic.
+bool ReceiveOwnGroupsOnly(SocketHandle sock);
 bool SetReceiveBufferSize(SocketHandle sock, int bytes);
 
 // 1 when a datagram can be read, 0 when none came within timeoutMs, -1 on

@@ -54,6 +54,14 @@ platform::SocketHandle McastCommHandler::MulticastThreadFunc() {
     const uint32_t iface = bindInterface_ ? channel_->nicAddr : 0;
     if (!platform::JoinMulticastGroup(s, channel_->groupAddr, iface))
         return fail("MulticastThreadFunc()::setsockopt(IP_ADD_MEMBERSHIP)（信道 %d）", s);
+    // Both channels usually share one port; each socket must hear only its
+    // own group. Where the system cannot restrict it, the channel-id check
+    // below still drops the other channel's packets.
+    if (!platform::ReceiveOwnGroupsOnly(s)) {
+        velk::log(kModule, velk::LevelWarn,
+                  "MulticastThreadFunc()::setsockopt(IP_MULTICAST_ALL)（信道 %d）：%s", id,
+                  platform::OsErrorText(errno).c_str());
+    }
     if (!platform::SetReceiveBufferSize(s, kReceiveBufferBytes))
         return fail("MulticastThreadFunc()::setsockopt(SO_RCVBUF)（信道 %d）", s);
     return s;

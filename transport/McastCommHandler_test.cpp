@@ -183,15 +183,14 @@ TEST(McastCommHandler, ChannelsSharingAPortEachKeepOnlyTheirOwnPackets) {
     ASSERT_TRUE(s.send(backup.channel, Datagram(40, kBackupChannelId)));
     ASSERT_TRUE(primary.sink->waitFor(1));
     ASSERT_TRUE(backup.sink->waitFor(1));
-    // The shared port brings each socket the other group's datagram too.
-    EXPECT_TRUE(WaitForLog(
-        log, "警告（信道 2000011）：收到一个信道标识不对的包，包头信道标识为 2100011，已丢弃！"));
-    EXPECT_TRUE(WaitForLog(
-        log, "警告（信道 2100011）：收到一个信道标识不对的包，包头信道标识为 2000011，已丢弃！"));
+    // A socket hears only the group it joined, even on a shared port: the
+    // other channel's traffic is neither delivered nor warned about.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     primary.handler.Stop();
     backup.handler.Stop();
     ASSERT_EQ(1u, primary.sink->packets().size());
     ASSERT_EQ(1u, backup.sink->packets().size());
+    EXPECT_EQ(0, log.count("收到一个信道标识不对的包")) << log.dump();
     EXPECT_EQ(kPrimaryChannelId, primary.sink->packets()[0]->channelId());
     EXPECT_EQ(kBackupChannelId, backup.sink->packets()[0]->channelId());
 }

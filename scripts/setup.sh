@@ -4,7 +4,7 @@
 # when everything is already there.
 set -e
 
-PACKAGES="build-essential cmake ninja-build pkg-config zlib1g-dev libgtest-dev libgmock-dev \
+PACKAGES="build-essential cmake ninja-build pkg-config zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev \
 libbenchmark-dev libcrypto++-dev python3 python3-dbfread clang libclang-rt-14-dev \
 iproute2 procps"
 

@@ -40,6 +40,33 @@ void BM_FormatRecord_Zqxx(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatRecord_Zqxx);
 
+// The portable code alone, as on a processor without the vector lanes.
+void BM_FormatRecordPortable_Snapshot(benchmark::State& state) {
+    const auto table = benchdata::MakeSnapshots(kRecords);
+    std::vector<char> out(kImageLength<SnapshotRec_t>);
+    size_t n = 0;
+    for (auto _ : state) {
+        FormatRecord(table[n].rec, n == 0, out.data(), ImageEngine::Portable);
+        benchmark::DoNotOptimize(out.data());
+        n = n + 1 == table.size() ? 0 : n + 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FormatRecordPortable_Snapshot);
+
+void BM_FormatRecordPortable_Zqxx(benchmark::State& state) {
+    const auto table = benchdata::MakeZqxx(kRecords);
+    std::vector<char> out(kImageLength<ZqxxRec_t>);
+    size_t n = 0;
+    for (auto _ : state) {
+        FormatRecord(table[n].rec, out.data(), ImageEngine::Portable);
+        benchmark::DoNotOptimize(out.data());
+        n = n + 1 == table.size() ? 0 : n + 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_FormatRecordPortable_Zqxx);
+
 void BM_FormatRecord_Trade(benchmark::State& state) {
     const auto trades = benchdata::MakeTrades(kRecords);
     std::vector<char> out(kImageLength<NQFGKCJXX_TradeRec_t>);

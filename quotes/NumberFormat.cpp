@@ -1,9 +1,18 @@
 #include "quotes/NumberFormat.h"
 
+#include "quotes/NumberLanes.h"
+
 #include <cstdio>
 #include <limits>
 
 using namespace numfmt_detail;
+
+#if TAVREL_NUMBER_LANES
+bool numlanes::LanesAvailable() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+#endif
 
 namespace {
 

@@ -171,16 +171,21 @@ inline uint64_t WithPoint(uint64_t text, uint64_t* last) {
     const uint64_t integer = text & ((1ULL << (8 * kInt)) - 1);
     const uint64_t fraction = text >> (8 * kInt);
     *last = text >> 56;
-    return integer | (uint64_t{'.'} << (8 * kInt)) | (fraction << (8 * (kInt + 1)));
+    if constexpr (D == 1) {
+        return integer | (uint64_t{'.'} << (8 * kInt));  // the one decimal is `last`
+    } else {
+        return integer | (uint64_t{'.'} << (8 * kInt)) | (fraction << (8 * (kInt + 1)));
+    }
 }
 
 // The fast path of both field formats for a magnitude below 10^16: the
 // number pictured as Digits (8 or 16) digits with a point before the last
 // Decimals, leading zeros blanked (one integer digit kept), the sign in
 // front; the field is the last Width bytes of that picture. The picture is
-// kept in registers and stored word by word. false, with nothing written,
-// when the text would not fit the field (printf's cut then applies) or the
-// host is not little-endian.
+// kept in registers and stored word by word. A text longer than a field of
+// at most 8 bytes, from an 8-digit picture, is cut here too (its first Width
+// characters). false, with nothing written, for a longer text otherwise
+// (printf's cut then applies) or when the host is not little-endian.
 template <unsigned Width, unsigned Decimals, unsigned Digits>
 inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
     static_assert(Digits == 8 || Digits == 16);
@@ -203,7 +208,8 @@ inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
         if (zeros > kKeep) zeros = kKeep;
         constexpr unsigned kPicture = Digits + (Decimals > 0 ? 1 : 0);
         const unsigned length = kPicture - zeros + (negative ? 1 : 0);
-        if (length > Width) return false;
+        constexpr bool kCutInWord = Digits == 8 && Width <= 8;
+        if (!kCutInWord && length > Width) return false;
         if constexpr (Digits == 16) {
             high = DigitsToText(high, zeros < 8 ? zeros : 8);
             low = DigitsToText(low, zeros > 8 ? zeros - 8 : 0);
@@ -216,6 +222,23 @@ inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
         if constexpr (Decimals > 0) body = WithPoint<Decimals>(low, &tail);
         constexpr unsigned kTail = Decimals > 0 ? 1 : 0;
         constexpr unsigned kHigh = Digits == 16 ? 8 : 0;
+        if constexpr (kCutInWord) {
+            if (length > Width) {
+                // The text starts `start` bytes into the picture, where a
+                // minus sign takes the last blank; without a blank the sign
+                // stands one byte ahead of the picture.
+                uint64_t word;
+                if (length <= kPicture) {
+                    const unsigned start = kPicture - length;  // at most 7: length > Width >= 1
+                    word = start == 0 ? body : (body >> (8 * start)) | (tail << (64 - 8 * start));
+                    if (negative) word = (word & ~uint64_t{0xFF}) | '-';
+                } else {
+                    word = (body << 8) | '-';
+                }
+                StoreLow<Width>(dst, word);
+                return true;
+            }
+        }
         if constexpr (Width >= kPicture) {
             char* at = dst + (Width - kPicture);
             std::memset(dst, ' ', Width - kPicture);
@@ -231,9 +254,11 @@ inline bool PutPictured(char* dst, uint64_t magnitude, bool negative) {
                 StoreLow<8 - kSkip>(dst, high >> (8 * kSkip));
                 StoreLow<8>(dst + 8 - kSkip, body);
                 if constexpr (kTail > 0) dst[16 - kSkip] = static_cast<char>(tail);
-            } else if constexpr (kTail > 0) {
+            } else if constexpr (kTail > 0 && kSkip < 8) {
                 // kSkip is at least 1: shift the tail byte into the word.
                 StoreLow<Width>(dst, (body >> (8 * kSkip)) | (tail << (8 * (8 - kSkip))));
+            } else if constexpr (kTail > 0) {
+                StoreLow<Width>(dst, tail);  // a one-character field: the last decimal
             } else {
                 StoreLow<Width>(dst, body >> (8 * kSkip));
             }

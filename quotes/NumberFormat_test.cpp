@@ -12,6 +12,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -214,6 +215,32 @@ TEST(NumberFormat, CompileTimeFormsMatchPrintf) {
     ExpectFixedTemplateMatchesPrintf<9, 4>(values);
     ExpectFixedTemplateMatchesPrintf<7, 6>(values);
     ExpectFixedTemplateMatchesPrintf<30, 18>(values);
+}
+
+// Fields of at most eight characters with up to seven decimals: the texts
+// that are cut to such a field are cut inside one word, a path of its own.
+template <unsigned W, unsigned... D>
+void ExpectNarrowWidthMatchesPrintf(const std::vector<int64_t>& values,
+                                    std::integer_sequence<unsigned, D...>) {
+    (ExpectFixedTemplateMatchesPrintf<W, D>(values), ...);
+}
+
+template <unsigned... W>
+void ExpectNarrowFormsMatchPrintf(const std::vector<int64_t>& values,
+                                  std::integer_sequence<unsigned, W...>) {
+    (ExpectNarrowWidthMatchesPrintf<W + 1>(values, std::make_integer_sequence<unsigned, 8>{}), ...);
+}
+
+TEST(NumberFormat, NarrowCompileTimeFormsMatchPrintf) {
+    std::mt19937_64 rng(8);
+    std::vector<int64_t> values = EdgeValues();
+    for (int i = 0; i < 4000; ++i) values.push_back(RandomValue(rng));
+    // Below 10^9, where the text is made in one word, every digit count.
+    for (int i = 0; i < 4000; ++i) {
+        const int64_t v = static_cast<int64_t>(rng() % kPow10[1 + rng() % 9]);
+        values.push_back((rng() & 1) ? -v : v);
+    }
+    ExpectNarrowFormsMatchPrintf(values, std::make_integer_sequence<unsigned, 8>{});
 }
 
 TEST(NumberFormat, FixedFieldExamples) {

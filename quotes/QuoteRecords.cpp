@@ -1,11 +1,13 @@
 #include "quotes/QuoteRecords.h"
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <tuple>
 #include <utility>
 
 #include "quotes/NumberFormat.h"
+#include "quotes/NumberLanes.h"
 
 namespace {
 
@@ -183,28 +185,40 @@ constexpr auto kFgkcjxxOps = MakeOps<NQFGKCJXX_TradeRec_t>(kFgkcjxxSources);
 
 template <typename T>
 inline T LoadLe(const uint8_t* p) {
-    using U = std::make_unsigned_t<T>;
-    U u = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) u |= static_cast<U>(static_cast<U>(p[i]) << (8 * i));
-    return static_cast<T>(u);
+    if constexpr (std::endian::native == std::endian::little) {
+        T v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    } else {
+        using U = std::make_unsigned_t<T>;
+        U u = 0;
+        for (size_t i = 0; i < sizeof(T); ++i) u |= static_cast<U>(static_cast<U>(p[i]) << (8 * i));
+        return static_cast<T>(u);
+    }
+}
+
+// The value of a numeric field.
+template <FieldOp Op>
+inline int64_t LoadValue(const uint8_t* rec) {
+    const uint8_t* src = rec + Op.src;
+    if constexpr (Op.kind == Src::I32) {
+        return LoadLe<int32_t>(src);
+    } else if constexpr (Op.kind == Src::U32) {
+        return LoadLe<uint32_t>(src);
+    } else {
+        static_assert(Op.kind == Src::I64);
+        return LoadLe<int64_t>(src);
+    }
 }
 
 // One field, with its place, width and format fixed at compile time.
 template <FieldOp Op>
 inline void FormatField(const uint8_t* rec, char* out) {
     char* dst = out + Op.dst;
-    const uint8_t* src = rec + Op.src;
     if constexpr (Op.kind == Src::Text) {
-        std::memcpy(dst, src, Op.width);
+        std::memcpy(dst, rec + Op.src, Op.width);
     } else {
-        int64_t value;
-        if constexpr (Op.kind == Src::I32) {
-            value = LoadLe<int32_t>(src);
-        } else if constexpr (Op.kind == Src::U32) {
-            value = LoadLe<uint32_t>(src);
-        } else {
-            value = LoadLe<int64_t>(src);
-        }
+        const int64_t value = LoadValue<Op>(rec);
         if constexpr (Op.decimals == 0) {
             FormatIntFieldN<Op.width>(dst, value);
         } else {
@@ -218,14 +232,136 @@ inline void FormatEachField(const uint8_t* rec, char* out, std::index_sequence<I
     (FormatField<Ops[I]>(rec, out), ...);
 }
 
+template <const auto& Ops>
+inline constexpr size_t kFieldCount = std::tuple_size_v<std::remove_cvref_t<decltype(Ops)>>;
+
 // The fields cover the image from byte 1 to its end without a gap (checked
 // above and in QuoteTables.h), so only the deletion flag needs writing besides.
 template <const auto& Ops>
-void FormatFields(const void* record, char* out) {
+void FormatFieldsPortable(const void* record, char* out) {
     out[0] = ' ';
-    FormatEachField<Ops>(
-        static_cast<const uint8_t*>(record), out,
-        std::make_index_sequence<std::tuple_size_v<std::remove_cvref_t<decltype(Ops)>>>{});
+    FormatEachField<Ops>(static_cast<const uint8_t*>(record), out,
+                         std::make_index_sequence<kFieldCount<Ops>>{});
+}
+
+// --- Four numeric fields at a time ---------------------------------------------
+// The numeric fields the lanes can take go four to a register, from the last
+// field of the image to the first: a lane's 16-byte store reaches back over
+// the fields ahead of its own, which are written after it. Every other field
+// (text, a number the lanes cannot take) is written after all lanes, exactly
+// in its width. A short last group repeats its last field: the same bytes
+// written twice.
+
+constexpr numlanes::LaneFormat LaneFormatOf(const FieldOp& op) {
+    return {op.width, op.decimals};
+}
+
+// A lane's store begins 16 bytes before the field's end, inside the image.
+constexpr bool TakenByLanes(const FieldOp& op) {
+    return op.kind != Src::Text && op.dst + op.width >= 16 &&
+           numlanes::LaneCanFormat(LaneFormatOf(op));
+}
+
+template <size_t N>
+struct LanePlan {
+    std::array<uint8_t, N> laneFields{};  // by decreasing image offset
+    size_t laneCount = 0;
+    std::array<uint8_t, N> otherFields{};
+    size_t otherCount = 0;
+    size_t groups = 0;
+
+    // Field index of lane `lane` of group `group`.
+    constexpr size_t field(size_t group, size_t lane) const {
+        const size_t i = 4 * group + lane;
+        return laneFields[i < laneCount ? i : laneCount - 1];
+    }
+};
+
+template <size_t N>
+constexpr LanePlan<N> MakeLanePlan(const std::array<FieldOp, N>& ops) {
+    LanePlan<N> plan;
+    for (size_t k = N; k-- > 0;) {
+        if (TakenByLanes(ops[k])) {
+            plan.laneFields[plan.laneCount++] = static_cast<uint8_t>(k);
+        } else {
+            plan.otherFields[plan.otherCount++] = static_cast<uint8_t>(k);
+        }
+    }
+    plan.groups = (plan.laneCount + 3) / 4;
+    return plan;
+}
+
+// By decreasing index the lanes go from the last field to the first.
+template <size_t N>
+constexpr bool InImageOrder(const std::array<FieldOp, N>& ops) {
+    for (size_t k = 1; k < N; ++k) {
+        if (ops[k].dst <= ops[k - 1].dst) return false;
+    }
+    return true;
+}
+
+template <const auto& Ops>
+inline constexpr auto kLanePlan = [] {
+    static_assert(InImageOrder(Ops));
+    return MakeLanePlan(Ops);
+}();
+
+#if TAVREL_NUMBER_LANES
+
+template <const auto& Ops, size_t G>
+TAVREL_LANES_AVX2 inline void FormatGroup(const uint8_t* rec, char* out) {
+    constexpr auto& plan = kLanePlan<Ops>;
+    constexpr FieldOp f0 = Ops[plan.field(G, 0)], f1 = Ops[plan.field(G, 1)],
+                      f2 = Ops[plan.field(G, 2)], f3 = Ops[plan.field(G, 3)];
+    const unsigned missed =
+        numlanes::PutFour<LaneFormatOf(f0), LaneFormatOf(f1), LaneFormatOf(f2), LaneFormatOf(f3)>(
+            out + f0.dst + f0.width, out + f1.dst + f1.width, out + f2.dst + f2.width,
+            out + f3.dst + f3.width, LoadValue<f0>(rec), LoadValue<f1>(rec), LoadValue<f2>(rec),
+            LoadValue<f3>(rec));
+    if (missed != 0) [[unlikely]] {
+        if (missed & 1) FormatField<f0>(rec, out);
+        if (missed & 2) FormatField<f1>(rec, out);
+        if (missed & 4) FormatField<f2>(rec, out);
+        if (missed & 8) FormatField<f3>(rec, out);
+    }
+}
+
+template <const auto& Ops, size_t... G, size_t... K>
+TAVREL_LANES_AVX2 inline void FormatLanesThenOthers(const uint8_t* rec, char* out,
+                                                    std::index_sequence<G...>,
+                                                    std::index_sequence<K...>) {
+    constexpr auto& plan = kLanePlan<Ops>;
+    (FormatGroup<Ops, G>(rec, out), ...);
+    (FormatField<Ops[plan.otherFields[K]]>(rec, out), ...);
+}
+
+template <const auto& Ops>
+TAVREL_LANES_AVX2 void FormatFieldsLanes(const void* record, char* out) {
+    constexpr auto& plan = kLanePlan<Ops>;
+    FormatLanesThenOthers<Ops>(static_cast<const uint8_t*>(record), out,
+                               std::make_index_sequence<plan.groups>{},
+                               std::make_index_sequence<plan.otherCount>{});
+    out[0] = ' ';
+}
+
+#endif
+
+bool UseLanes(ImageEngine engine) {
+    static const bool available = numlanes::LanesAvailable();
+    return engine != ImageEngine::Portable && available;
+}
+
+template <const auto& Ops>
+void FormatFields(const void* record, char* out, ImageEngine engine) {
+#if TAVREL_NUMBER_LANES
+    if constexpr (kLanePlan<Ops>.groups > 0) {
+        if (UseLanes(engine)) {
+            FormatFieldsLanes<Ops>(record, out);
+            return;
+        }
+    }
+#endif
+    FormatFieldsPortable<Ops>(record, out);
 }
 
 constexpr int kHqbsl4 = 32;
@@ -245,7 +381,7 @@ void FormatSpecialVolume(int64_t value, int field, char* out) {
 template <const auto& Ops, typename T>
 std::string FormatToString(const T& rec) {
     std::string image(kImageLength<T>, ' ');
-    FormatFields<Ops>(&rec, image.data());
+    FormatFields<Ops>(&rec, image.data(), ImageEngine::Auto);
     return image;
 }
 
@@ -255,28 +391,32 @@ bool IsCode000000(const char* code) {
 
 }  // namespace
 
-void FormatRecord(const SnapshotRec_t& rec, bool specialRecord, char* out) {
-    FormatFields<kSnapshotOps>(&rec, out);
+void FormatRecord(const SnapshotRec_t& rec, bool specialRecord, char* out, ImageEngine engine) {
+    FormatFields<kSnapshotOps>(&rec, out, engine);
     if (specialRecord) {
         FormatSpecialVolume(rec.HQBSL4, kHqbsl4, out);
         FormatSpecialVolume(rec.HQBSL5, kHqbsl5, out);
     }
 }
 
-void FormatRecord(const ZqxxRec_t& rec, char* out) {
-    FormatFields<kZqxxOps>(&rec, out);
+void FormatRecord(const ZqxxRec_t& rec, char* out, ImageEngine engine) {
+    FormatFields<kZqxxOps>(&rec, out, engine);
 }
-void FormatRecord(const NQZSXX_OrderRec_t& rec, char* out) {
-    FormatFields<kZsxxOps>(&rec, out);
+void FormatRecord(const NQZSXX_OrderRec_t& rec, char* out, ImageEngine engine) {
+    FormatFields<kZsxxOps>(&rec, out, engine);
 }
-void FormatRecord(const NQXYXX_OrderRec_t& rec, char* out) {
-    FormatFields<kXyxxOps>(&rec, out);
+void FormatRecord(const NQXYXX_OrderRec_t& rec, char* out, ImageEngine engine) {
+    FormatFields<kXyxxOps>(&rec, out, engine);
 }
-void FormatRecord(const NQFGKSBXX_OrderRec_t& rec, char* out) {
-    FormatFields<kFgksbxxOps>(&rec, out);
+void FormatRecord(const NQFGKSBXX_OrderRec_t& rec, char* out, ImageEngine engine) {
+    FormatFields<kFgksbxxOps>(&rec, out, engine);
 }
-void FormatRecord(const NQFGKCJXX_TradeRec_t& rec, char* out) {
-    FormatFields<kFgkcjxxOps>(&rec, out);
+void FormatRecord(const NQFGKCJXX_TradeRec_t& rec, char* out, ImageEngine engine) {
+    FormatFields<kFgkcjxxOps>(&rec, out, engine);
+}
+
+bool ImageLanesAvailable() {
+    return UseLanes(ImageEngine::Lanes);
 }
 
 int FormatRecord(std::span<const CQuotaRec<SnapshotRec_t>> table, size_t recordNo, char* out) {

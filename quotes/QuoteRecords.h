@@ -255,14 +255,26 @@ bool LoadRecord(const void* data, size_t available, T& out) {
 // a space, text fields copied byte for byte, numbers right-aligned in their
 // field's width and cut to it when longer.
 
+// The code that formats the numbers: Auto takes the vector lanes when the
+// processor has them (x86-64 with AVX2), else the portable code; both write
+// the same bytes. Portable and Lanes are for tests and benchmarks; Lanes
+// falls back to Portable where the lanes are not available.
+enum class ImageEngine : uint8_t { Auto, Portable, Lanes };
+
 // specialRecord: the record is record 0 of the table, whose HQBSL4 and HQBSL5
 // above 10000 are written as four spaces and eight zero-filled digits.
-void FormatRecord(const SnapshotRec_t& rec, bool specialRecord, char* out);
-void FormatRecord(const ZqxxRec_t& rec, char* out);
-void FormatRecord(const NQZSXX_OrderRec_t& rec, char* out);
-void FormatRecord(const NQXYXX_OrderRec_t& rec, char* out);
-void FormatRecord(const NQFGKSBXX_OrderRec_t& rec, char* out);
-void FormatRecord(const NQFGKCJXX_TradeRec_t& rec, char* out);
+void FormatRecord(const SnapshotRec_t& rec, bool specialRecord, char* out,
+                  ImageEngine engine = ImageEngine::Auto);
+void FormatRecord(const ZqxxRec_t& rec, char* out, ImageEngine engine = ImageEngine::Auto);
+void FormatRecord(const NQZSXX_OrderRec_t& rec, char* out, ImageEngine engine = ImageEngine::Auto);
+void FormatRecord(const NQXYXX_OrderRec_t& rec, char* out, ImageEngine engine = ImageEngine::Auto);
+void FormatRecord(const NQFGKSBXX_OrderRec_t& rec, char* out,
+                  ImageEngine engine = ImageEngine::Auto);
+void FormatRecord(const NQFGKCJXX_TradeRec_t& rec, char* out,
+                  ImageEngine engine = ImageEngine::Auto);
+
+// The processor runs the vector lanes (what Auto chooses).
+bool ImageLanesAvailable();
 
 // Record recordNo of a snapshot table's in-memory array (record 0 being the
 // special record). 0, or -1 with nothing written when recordNo is outside it.

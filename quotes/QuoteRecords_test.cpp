@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -196,7 +197,10 @@ std::string Ref(const NQFGKCJXX_TradeRec_t& r) {
 
 class RecordFiller {
   public:
-    explicit RecordFiller(uint64_t seed) : rng_(seed) {}
+    // edgesOnly: every number is an edge value (a field at every boundary of
+    // its text in a few thousand records).
+    explicit RecordFiller(uint64_t seed, bool edgesOnly = false)
+        : rng_(seed), edgesOnly_(edgesOnly) {}
 
     // Text fields get any bytes (GBK text is copied unchanged).
     template <size_t N>
@@ -213,25 +217,42 @@ class RecordFiller {
         ((*this)(fields), ...);
     }
 
-  private:
-    // Values of every magnitude, with the type limits and the special-record
-    // threshold now and then.
-    int64_t value(int bits) {
-        switch (rng_() % 8) {
-            case 0: {
-                const int64_t edges[] = {0,
-                                         1,
-                                         -1,
-                                         10000,
-                                         10001,
-                                         99999999,
-                                         100000000,
-                                         std::numeric_limits<int32_t>::min(),
-                                         std::numeric_limits<int32_t>::max(),
-                                         std::numeric_limits<int64_t>::min(),
-                                         std::numeric_limits<int64_t>::max()};
-                return edges[rng_() % std::size(edges)];
+    // The type limits, the special-record threshold, the exactness limits of
+    // doubles, and every power of ten with its neighbours and negatives: the
+    // places where a text gains a digit, fills its field or outgrows it.
+    static std::vector<int64_t> Edges() {
+        std::vector<int64_t> edges = {0,
+                                      10000,
+                                      10001,
+                                      std::numeric_limits<int32_t>::min(),
+                                      std::numeric_limits<int32_t>::max(),
+                                      std::numeric_limits<uint32_t>::max(),
+                                      std::numeric_limits<int64_t>::min(),
+                                      std::numeric_limits<int64_t>::max(),
+                                      std::numeric_limits<int64_t>::min() + 1};
+        for (int shift : {31, 52, 53}) {
+            for (int64_t d : {-1, 0, 1}) {
+                edges.push_back((int64_t{1} << shift) + d);
+                edges.push_back(-((int64_t{1} << shift) + d));
             }
+        }
+        int64_t p = 1;
+        for (int k = 0; k <= 18; ++k) {
+            for (int64_t d : {-1, 0, 1}) {
+                edges.push_back(p + d);
+                edges.push_back(-(p + d));
+            }
+            if (k < 18) p *= 10;  // 10^18 is the last power in int64
+        }
+        return edges;
+    }
+
+  private:
+    // Values of every magnitude, with the edges now and then.
+    int64_t value(int bits) {
+        switch (edgesOnly_ ? 0 : rng_() % 8) {
+            case 0:
+                return edges_[rng_() % edges_.size()];
             case 1:
                 return static_cast<int64_t>(rng_());
             default: {
@@ -242,6 +263,8 @@ class RecordFiller {
         }
     }
     std::mt19937_64 rng_;
+    bool edgesOnly_;
+    std::vector<int64_t> edges_ = Edges();
 };
 
 void Fill(RecordFiller& f, SnapshotRec_t& r) {
@@ -285,11 +308,19 @@ std::string ImageOf(F&& format) {
 }
 
 template <typename T>
-std::string Image(const T& rec) {
-    return ImageOf<T>([&](char* out) { FormatRecord(rec, out); });
+std::string Image(const T& rec, ImageEngine engine = ImageEngine::Auto) {
+    return ImageOf<T>([&](char* out) { FormatRecord(rec, out, engine); });
 }
-std::string Image(const SnapshotRec_t& rec, bool special) {
-    return ImageOf<SnapshotRec_t>([&](char* out) { FormatRecord(rec, special, out); });
+std::string Image(const SnapshotRec_t& rec, bool special, ImageEngine engine = ImageEngine::Auto) {
+    return ImageOf<SnapshotRec_t>([&](char* out) { FormatRecord(rec, special, out, engine); });
+}
+
+// Both engines, whichever Auto picks; Lanes is Portable again on a processor
+// without them (the test then says so).
+constexpr ImageEngine kEngines[] = {ImageEngine::Portable, ImageEngine::Lanes};
+
+const char* EngineName(ImageEngine engine) {
+    return engine == ImageEngine::Portable ? "portable: " : "lanes: ";
 }
 
 // Names the first differing field of two images, for readable failures.
@@ -302,32 +333,94 @@ std::string FirstDifference(QuoteTableId table, const std::string& got, const st
 }
 
 template <typename T>
-void ExpectRandomRecordsMatchReference(uint64_t seed) {
-    RecordFiller filler(seed);
+void ExpectRandomRecordsMatchReference(uint64_t seed, bool edgesOnly) {
+    RecordFiller filler(seed, edgesOnly);
     for (int i = 0; i < 20000; ++i) {
         T rec;
         Fill(filler, rec);
         const std::string want = Ref(rec);
-        const std::string got = Image(rec);
-        ASSERT_EQ(got, want) << FirstDifference(QuoteRecordTraits<T>::table, got, want);
+        for (ImageEngine engine : kEngines) {
+            const std::string got = Image(rec, engine);
+            ASSERT_EQ(got, want) << EngineName(engine)
+                                 << FirstDifference(QuoteRecordTraits<T>::table, got, want);
+        }
     }
 }
 
-TEST(FormatRecord, EveryRecordTypeMatchesItsPrintfFormats) {
-    ExpectRandomRecordsMatchReference<ZqxxRec_t>(1);
-    ExpectRandomRecordsMatchReference<NQZSXX_OrderRec_t>(2);
-    ExpectRandomRecordsMatchReference<NQXYXX_OrderRec_t>(3);
-    ExpectRandomRecordsMatchReference<NQFGKSBXX_OrderRec_t>(4);
-    ExpectRandomRecordsMatchReference<NQFGKCJXX_TradeRec_t>(5);
-    RecordFiller filler(6);
+void ExpectRandomSnapshotsMatchReference(uint64_t seed, bool edgesOnly) {
+    RecordFiller filler(seed, edgesOnly);
     for (int i = 0; i < 20000; ++i) {
         SnapshotRec_t rec;
         Fill(filler, rec);
         for (bool special : {false, true}) {
             const std::string want = Ref(rec, special);
-            const std::string got = Image(rec, special);
-            ASSERT_EQ(got, want) << (special ? "special: " : "")
-                                 << FirstDifference(kNqhq, got, want);
+            for (ImageEngine engine : kEngines) {
+                const std::string got = Image(rec, special, engine);
+                ASSERT_EQ(got, want) << EngineName(engine) << (special ? "special: " : "")
+                                     << FirstDifference(kNqhq, got, want);
+            }
+        }
+    }
+}
+
+TEST(FormatRecord, EveryRecordTypeMatchesItsPrintfFormats) {
+    if (!ImageLanesAvailable()) std::puts("no vector lanes on this processor: portable code only");
+    for (bool edgesOnly : {false, true}) {
+        ExpectRandomRecordsMatchReference<ZqxxRec_t>(1, edgesOnly);
+        ExpectRandomRecordsMatchReference<NQZSXX_OrderRec_t>(2, edgesOnly);
+        ExpectRandomRecordsMatchReference<NQXYXX_OrderRec_t>(3, edgesOnly);
+        ExpectRandomRecordsMatchReference<NQFGKSBXX_OrderRec_t>(4, edgesOnly);
+        ExpectRandomRecordsMatchReference<NQFGKCJXX_TradeRec_t>(5, edgesOnly);
+        ExpectRandomSnapshotsMatchReference(6, edgesOnly);
+    }
+}
+
+// Values as the tables hold them (prices below 10^8, counts that fit their
+// fields), where the vector lanes write nearly every field: the fallback for
+// the rare value they leave must not be the only code that is right.
+TEST(FormatRecord, OrdinaryValuesMatchInBothEngines) {
+    std::mt19937_64 rng(11);
+    auto ordinary = [&](int digits) {
+        int64_t limit = 1;
+        for (int k = 0; k < digits; ++k) limit *= 10;
+        const int64_t v = static_cast<int64_t>(rng() % static_cast<uint64_t>(limit));
+        return (rng() % 16) == 0 ? -v : v;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const int digits = 1 + static_cast<int>(i % 8);
+        SnapshotRec_t r{};
+        std::memcpy(r.HQZQDM, "430001", 6);
+        std::memcpy(r.HQZQJC, "ABCDEFGH", 8);
+        LeInt32* i32[] = {&r.HQZRSP, &r.HQJRKP, &r.HQZJCJ, &r.HQCJBS, &r.HQZGCJ,
+                          &r.HQZDCJ, &r.HQSYL1, &r.HQSYL2, &r.HQJSD1, &r.HQJSD2,
+                          &r.HQSJW5, &r.HQSJW4, &r.HQSJW3, &r.HQSJW2, &r.HQSJW1,
+                          &r.HQBJW1, &r.HQBJW2, &r.HQBJW3, &r.HQBJW4, &r.HQBJW5};
+        LeInt64* i64[] = {&r.HQCJSL, &r.HQCJJE, &r.HQHYCC, &r.HQSSL5, &r.HQSSL4,
+                          &r.HQSSL3, &r.HQSSL2, &r.HQSSL1, &r.HQBSL1, &r.HQBSL2,
+                          &r.HQBSL3, &r.HQBSL4, &r.HQBSL5};
+        for (LeInt32* f : i32) *f = static_cast<int32_t>(ordinary(digits));
+        for (LeInt64* f : i64) *f = ordinary(digits + 1);
+        const std::string want = Ref(r, false);
+        for (ImageEngine engine : kEngines) {
+            const std::string got = Image(r, false, engine);
+            ASSERT_EQ(got, want) << EngineName(engine) << FirstDifference(kNqhq, got, want);
+        }
+
+        ZqxxRec_t x{};
+        RecordFiller text(static_cast<uint64_t>(i));
+        Fill(text, x);
+        LeInt32* x32[] = {&x.XXZRDW,   &x.XXMGMZ,   &x.XXSNSY, &x.XXBNSY,   &x.XXJSFL,
+                          &x.XXYHSL,   &x.XXGHFL,   &x.XXGPRQ, &x.XXZQQXR,  &x.XXDQR,
+                          &x.XXMBXL,   &x.XXBLDW,   &x.XXSLDW, &x.XXZXSBSL, &x.XXJGDW,
+                          &x.XXSBCS,   &x.XXHXCS,   &x.XXXJXZ, &x.XXZTJG,   &x.XXDTJG,
+                          &x.XXDZZTJG, &x.XXDZDTJG, &x.XXZHBL, &x.XXZSSSL,  &x.XXGXSJ};
+        for (LeInt32* f : x32) *f = static_cast<int32_t>(ordinary(1 + static_cast<int>(rng() % 8)));
+        x.XXZGB = ordinary(digits + 2);
+        x.XXFXSGB = ordinary(digits + 2);
+        const std::string wantX = Ref(x);
+        for (ImageEngine engine : kEngines) {
+            const std::string got = Image(x, engine);
+            ASSERT_EQ(got, wantX) << EngineName(engine) << FirstDifference(kNqxx, got, wantX);
         }
     }
 }

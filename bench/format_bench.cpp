@@ -96,8 +96,8 @@ void BM_SnprintfBaseline_Snapshot(benchmark::State& state) {
         size_t src = 14;
         char scratch[64];
         for (size_t f = 2; f < info.fields.size(); ++f) {
-            const QuoteFieldSpec& spec = info.fields[f];
-            const bool wide = spec.width == 12 || spec.width == 17;
+            const QuoteFieldLayout& field = info.fields[f];
+            const bool wide = field.width == 12 || field.width == 17;
             int64_t v;
             if (wide) {
                 v = LeInt64{{bytes[src], bytes[src + 1], bytes[src + 2], bytes[src + 3],
@@ -107,14 +107,14 @@ void BM_SnprintfBaseline_Snapshot(benchmark::State& state) {
                 v = LeInt32{{bytes[src], bytes[src + 1], bytes[src + 2], bytes[src + 3]}};
                 src += 4;
             }
-            if (spec.decimals == 0) {
-                std::snprintf(scratch, sizeof scratch, "%*lld", spec.width,
+            if (field.decimals == 0) {
+                std::snprintf(scratch, sizeof scratch, "%*lld", field.width,
                               static_cast<long long>(v));
             } else {
-                std::snprintf(scratch, sizeof scratch, "%*.*f", spec.width, spec.decimals,
-                              static_cast<double>(v) / (spec.decimals == 3 ? 1000.0 : 10000.0));
+                std::snprintf(scratch, sizeof scratch, "%*.*f", field.width, field.decimals,
+                              static_cast<double>(v) / (field.decimals == 3 ? 1000.0 : 10000.0));
             }
-            std::memcpy(&out[spec.offset], scratch, spec.width);
+            std::memcpy(&out[field.offset], scratch, field.width);
         }
         benchmark::DoNotOptimize(out.data());
         n = n + 1 == table.size() ? 0 : n + 1;

@@ -12,7 +12,7 @@ constexpr BinType I = BinType::I32;
 constexpr BinType U = BinType::U32;
 constexpr BinType L = BinType::I64;
 
-struct Spec {
+struct FieldRow {
     const char* name;
     BinType bin;
     uint16_t binOffset;
@@ -36,10 +36,10 @@ uint16_t BinWidthOf(BinType bin, uint8_t dbfWidth) {
 
 RecordLayout Make(const char* table, int type, TableKind kind, uint16_t recordSize,
                   const char* statusField, const char* timeField,
-                  std::initializer_list<Spec> specs) {
+                  std::initializer_list<FieldRow> rows) {
     RecordLayout l{table, type, kind, recordSize, 1, -1, -1, {}};
     uint16_t dbfOffset = 1;
-    for (const Spec& s : specs) {
+    for (const FieldRow& s : rows) {
         l.fields.push_back({s.name, s.bin, s.binOffset, BinWidthOf(s.bin, s.dbfWidth), s.dbfType,
                             s.dbfWidth, s.decimals, dbfOffset});
         dbfOffset = uint16_t(dbfOffset + s.dbfWidth);

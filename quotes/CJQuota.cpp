@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "quotes/SpecialRecord.h"
+#include "quotes/TableCheck.h"
 #include "runtime/SimpleLogger.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
-#include "quotes/SpecialRecord.h"
+#include "quotes/TableCheck.h"
 #include "runtime/SimpleLogger.h"
 
 namespace {

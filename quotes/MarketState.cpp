@@ -6,21 +6,13 @@
 #include "platform/Clock.h"
 #include "platform/File.h"
 #include "platform/SystemClock.h"
+#include "quotes/QuoteRecords.h"
 #include "runtime/SimpleLogger.h"
 #include "runtime/Util.h"
 
 namespace {
 
 constexpr const char* kModule = "TyQuotaHandler";
-
-int16_t LoadI16(const uint8_t* p) {
-    return int16_t(uint16_t(p[0] | p[1] << 8));
-}
-
-int32_t LoadI32(const uint8_t* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                   uint32_t(p[3]) << 24);
-}
 
 // The payload bytes that are really there: never more than the packet holds.
 size_t PayloadBytes(const Packet& packet) {
@@ -78,7 +70,7 @@ void MarketState::onMarketState(const Packet& packet) {
         return;
     }
     const uint8_t* p = packet.payload();
-    const int16_t state = LoadI16(p);
+    const int16_t state = LoadLe<int16_t>(p);
     if (state != marketState()) {
         const char* oldText = StateText(marketState());
         state_.store(state, std::memory_order_relaxed);
@@ -90,10 +82,10 @@ void MarketState::onMarketState(const Packet& packet) {
         }
     }
 
-    std::string text =
-        Period(LoadI16(p + 2), LoadI16(p + 4)) + ", " + Period(LoadI16(p + 6), LoadI16(p + 8));
-    const int16_t period3Start = LoadI16(p + 10);
-    if (period3Start != 0) text += ", " + Period(period3Start, LoadI16(p + 12));
+    std::string text = Period(LoadLe<int16_t>(p + 2), LoadLe<int16_t>(p + 4)) + ", " +
+                       Period(LoadLe<int16_t>(p + 6), LoadLe<int16_t>(p + 8));
+    const int16_t period3Start = LoadLe<int16_t>(p + 10);
+    if (period3Start != 0) text += ", " + Period(period3Start, LoadLe<int16_t>(p + 12));
     if (text != openTimeText()) {
         openTime_.store(std::make_shared<const std::string>(text), std::memory_order_release);
         velk::log(kModule, velk::LevelInfo, "股市开市时间：%s", text.c_str());
@@ -132,9 +124,9 @@ void MarketState::onSystemInfo(const Packet& packet) {
         return;
     }
     const uint8_t* p = packet.payload();
-    const int32_t newest = LoadI32(p);
-    const int32_t minimum = LoadI32(p + 4);
-    const int32_t marketTime = LoadI32(p + 8);
+    const int32_t newest = LoadLe<int32_t>(p);
+    const int32_t minimum = LoadLe<int32_t>(p + 4);
+    const int32_t marketTime = LoadLe<int32_t>(p + 8);
     // A packet without a time does not use up the one attempt.
     if (!clockSet_ && marketTime > 0 && correctClock_) correctClock(marketTime);
     judgeVersion(newest, minimum);

@@ -6,7 +6,7 @@
 
 #include "platform/Clock.h"
 #include "quotes/NumberFormat.h"
-#include "quotes/SpecialRecord.h"
+#include "quotes/TableCheck.h"
 #include "runtime/RunParams.h"
 #include "runtime/SimpleLogger.h"
 #include "runtime/Util.h"
@@ -107,11 +107,6 @@ bool CloseMarkOf(const T&) {
     return false;
 }
 
-int32_t LoadI32(const uint8_t* p) {
-    return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                   uint32_t(p[3]) << 24);
-}
-
 bool On(const std::atomic<int16_t>& runParam) {
     return runParam.load(std::memory_order_relaxed) != 0;
 }
@@ -210,7 +205,7 @@ void Quota<T>::onPacket(const Packet& packet) {
         return;
     }
     const uint8_t* payload = packet.payload();
-    if (!acceptCount(LoadI32(payload))) return;
+    if (!acceptCount(LoadLe<int32_t>(payload))) return;
 
     // A partial entry at the end is not an entry.
     const size_t entries = (length - kHeaderBytes) / kEntryBytes;
@@ -223,7 +218,7 @@ void Quota<T>::onPacket(const Packet& packet) {
     T record;
     for (size_t i = 0; i < entries; ++i) {
         const uint8_t* entry = payload + kHeaderBytes + i * kEntryBytes;
-        const int32_t r = LoadI32(entry);
+        const int32_t r = LoadLe<int32_t>(entry);
         std::memcpy(&record, entry + 4, sizeof record);
         const bool isLast = i + 1 == entries;
         if (listNumbers) {

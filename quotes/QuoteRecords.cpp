@@ -62,7 +62,7 @@ constexpr bool MatchesSchema(const FieldSource (&src)[N]) {
     if (table.fields.size() != N) return false;
     size_t next = 0;
     for (size_t i = 0; i < N; ++i) {
-        const QuoteFieldSpec& f = table.fields[i];
+        const QuoteFieldLayout& f = table.fields[i];
         if (src[i].offset != next) return false;
         next += src[i].size;
         if (src[i].kind == Src::Text) {
@@ -79,7 +79,7 @@ constexpr std::array<FieldOp, N> MakeOps(const FieldSource (&src)[N]) {
     const QuoteTableInfo& table = QuoteTable(QuoteRecordTraits<T>::table);
     std::array<FieldOp, N> ops{};
     for (size_t i = 0; i < N; ++i) {
-        const QuoteFieldSpec& f = table.fields[i];
+        const QuoteFieldLayout& f = table.fields[i];
         ops[i] = FieldOp{static_cast<uint16_t>(src[i].offset), static_cast<uint16_t>(f.offset),
                          f.width, f.decimals, src[i].kind};
     }
@@ -373,7 +373,7 @@ static_assert(kNqhqFields[kHqbsl4].name[5] == '4' && kNqhqFields[kHqbsl5].name[5
 // bits zero-filled to eight digits.
 void FormatSpecialVolume(int64_t value, int field, char* out) {
     if (value <= 10000) return;
-    const QuoteFieldSpec& f = kNqhqFields[field];
+    const QuoteFieldLayout& f = kNqhqFields[field];
     const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(value));
     FormatZeroFilledField(out + f.offset, f.width, 4, 8, low);
 }
@@ -452,7 +452,7 @@ std::string_view FieldText(QuoteTableId table, int field, std::string_view image
     if (info == nullptr || field < 0 || static_cast<size_t>(field) >= info->fields.size()) {
         return {};
     }
-    const QuoteFieldSpec& f = info->fields[field];
+    const QuoteFieldLayout& f = info->fields[field];
     const size_t offset = static_cast<size_t>(f.offset);
     if (offset >= image.size()) return {};
     return image.substr(offset, f.width);

@@ -49,6 +49,14 @@ using LeUInt32 = LeInt<uint32_t>;
 using LeInt64 = LeInt<int64_t>;
 using LeInt16 = LeInt<int16_t>;
 
+// A little-endian integer read from packet bytes.
+template <typename T>
+inline T LoadLe(const uint8_t* p) {
+    LeInt<T> v;
+    std::memcpy(v.bytes, p, sizeof(T));
+    return v.get();
+}
+
 // Prices and amounts are integers in units of 10^-d, d being the decimals of
 // their DBF field (a price of 12.345 is sent as 12345).
 

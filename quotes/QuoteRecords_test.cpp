@@ -325,7 +325,7 @@ const char* EngineName(ImageEngine engine) {
 
 // Names the first differing field of two images, for readable failures.
 std::string FirstDifference(QuoteTableId table, const std::string& got, const std::string& want) {
-    for (const QuoteFieldSpec& f : QuoteTable(table).fields) {
+    for (const QuoteFieldLayout& f : QuoteTable(table).fields) {
         const std::string a = got.substr(f.offset, f.width), b = want.substr(f.offset, f.width);
         if (a != b) return std::string(f.name) + ": got '" + a + "' want '" + b + "'";
     }
@@ -435,7 +435,7 @@ SnapshotRec_t BlankSnapshot() {
 }
 
 std::string Field(QuoteTableId table, const char* name, const std::string& image) {
-    for (const QuoteFieldSpec& f : QuoteTable(table).fields) {
+    for (const QuoteFieldLayout& f : QuoteTable(table).fields) {
         if (std::string(f.name) == name) return image.substr(f.offset, f.width);
     }
     ADD_FAILURE() << "no field " << name;

@@ -15,7 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/Text.h"
 #include "quotes/QuoteRecords.h"
-#include "quotes/SpecialRecord.h"
+#include "quotes/TableCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

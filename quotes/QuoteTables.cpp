@@ -5,7 +5,7 @@ namespace {
 DbfSchema BuildSchema(const QuoteTableInfo& table) {
     DbfSchema schema;
     schema.reserve(table.fields.size());
-    for (const QuoteFieldSpec& f : table.fields) {
+    for (const QuoteFieldLayout& f : table.fields) {
         schema.emplace_back(f.name, f.type, f.offset, f.width, f.decimals);
     }
     return schema;

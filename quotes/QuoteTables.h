@@ -35,7 +35,7 @@ enum class QuoteFamily {
 };
 
 // One field of a table's record, as a constant.
-struct QuoteFieldSpec {
+struct QuoteFieldLayout {
     const char* name;
     char type;  // 'C', 'N', 'D'
     int32_t offset;
@@ -55,11 +55,11 @@ struct QuoteTableInfo {
     const char* logModule;  // module name of the table's family in the log
     int codeField;          // field holding the security code ("000000" = special record)
     int statusField;        // declaration status field ("1" active, "0" withdrawn); -1 none
-    std::span<const QuoteFieldSpec> fields;
+    std::span<const QuoteFieldLayout> fields;
 };
 
 // clang-format off
-inline constexpr QuoteFieldSpec kNqhqFields[] = {
+inline constexpr QuoteFieldLayout kNqhqFields[] = {
     {"HQZQDM", 'C', 1, 6, 0},    {"HQZQJC", 'C', 7, 8, 0},    {"HQZRSP", 'N', 15, 9, 3},
     {"HQJRKP", 'N', 24, 9, 3},   {"HQZJCJ", 'N', 33, 9, 3},   {"HQCJSL", 'N', 42, 12, 0},
     {"HQCJJE", 'N', 54, 17, 3},  {"HQCJBS", 'N', 71, 9, 0},   {"HQZGCJ", 'N', 80, 9, 3},
@@ -74,19 +74,19 @@ inline constexpr QuoteFieldSpec kNqhqFields[] = {
     {"HQBJW5", 'N', 335, 9, 3},  {"HQBSL5", 'N', 344, 12, 0},
 };
 
-inline constexpr QuoteFieldSpec kNqxyxxFields[] = {
+inline constexpr QuoteFieldLayout kNqxyxxFields[] = {
     {"XYZQDM", 'C', 1, 6, 0},   {"XYJYDY", 'C', 7, 6, 0}, {"XYYWLB", 'C', 13, 2, 0},
     {"XYWTSL", 'N', 15, 12, 0}, {"XYWTJG", 'N', 27, 9, 3}, {"XYYDH", 'N', 36, 8, 0},
     {"XYWTSJ", 'C', 44, 6, 0},  {"XYJLZT", 'C', 50, 1, 0}, {"XYBYBZ", 'C', 51, 1, 0},
 };
 
-inline constexpr QuoteFieldSpec kNqzsxxFields[] = {
+inline constexpr QuoteFieldLayout kNqzsxxFields[] = {
     {"ZSZQDM", 'C', 1, 6, 0}, {"ZSYWLB", 'C', 7, 2, 0},  {"ZSWTSL", 'N', 9, 12, 0},
     {"ZSWTJG", 'N', 21, 9, 3}, {"ZSSJLX", 'C', 30, 1, 0}, {"ZSWTSJ", 'C', 31, 6, 0},
     {"ZSBYZD", 'N', 37, 8, 0},
 };
 
-inline constexpr QuoteFieldSpec kNqxxFields[] = {
+inline constexpr QuoteFieldLayout kNqxxFields[] = {
     {"XXZQDM", 'C', 1, 6, 0},     {"XXZQJC", 'C', 7, 8, 0},     {"XXYWJC", 'C', 15, 20, 0},
     {"XXJCZQ", 'C', 35, 6, 0},    {"XXISIN", 'C', 41, 12, 0},   {"XXZRDW", 'N', 53, 4, 0},
     {"XXHYZL", 'C', 57, 5, 0},    {"XXHBZL", 'C', 62, 2, 0},    {"XXMGMZ", 'N', 64, 7, 2},
@@ -103,14 +103,14 @@ inline constexpr QuoteFieldSpec kNqxxFields[] = {
     {"XXWLTP", 'C', 256, 1, 0},   {"XXQTYW", 'C', 257, 4, 0},   {"XXGXSJ", 'N', 261, 6, 0},
 };
 
-inline constexpr QuoteFieldSpec kNqfgksbxxFields[] = {
+inline constexpr QuoteFieldLayout kNqfgksbxxFields[] = {
     {"FGKZQDM", 'C', 1, 6, 0},   {"FGKJYDY", 'C', 7, 6, 0},  {"FGKZQLB", 'C', 13, 2, 0},
     {"FGKSBLB", 'C', 15, 2, 0},  {"FGKWTSL", 'N', 17, 12, 0}, {"FGKWTJG", 'N', 29, 9, 3},
     {"FGKYDH", 'N', 38, 8, 0},   {"FGKWTSJ", 'C', 46, 6, 0},  {"FGKJLZT", 'C', 52, 1, 0},
     {"FGKBYBZ", 'C', 53, 1, 0},
 };
 
-inline constexpr QuoteFieldSpec kNqfgkcjxxFields[] = {
+inline constexpr QuoteFieldLayout kNqfgkcjxxFields[] = {
     {"FGKCJXH", 'N', 1, 8, 0},      {"FGKZQDM", 'C', 9, 6, 0},     {"FGKZQJC", 'C', 15, 8, 0},
     {"FGKZQLB", 'C', 23, 2, 0},     {"FGKBJYDY", 'C', 25, 6, 0},   {"FGKBDYMC", 'C', 31, 128, 0},
     {"FGKSDJYDY", 'C', 159, 6, 0},  {"FGKSDYMC", 'C', 165, 128, 0}, {"FGKCJSL", 'N', 293, 12, 0},
@@ -138,7 +138,7 @@ inline constexpr QuoteTableInfo kQuoteTables[kQuoteTableCount] = {
 // trading system reads.
 constexpr bool QuoteTableIsContiguous(const QuoteTableInfo& t) {
     int32_t next = 1;
-    for (const QuoteFieldSpec& f : t.fields) {
+    for (const QuoteFieldLayout& f : t.fields) {
         if (f.offset != next || f.width == 0) return false;
         next += f.width;
     }

@@ -1,4 +1,4 @@
-#include "quotes/SpecialRecord.h"
+#include "quotes/TableCheck.h"
 
 #include <cstdint>
 #include <cstring>
